@@ -1,0 +1,64 @@
+# Host side: the library that reads layout images, the kbdtool command, and
+# the tests, which run against the image built by the sub-build below.
+
+set(CMAKE_CXX_STANDARD 20)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_EXPORT_COMPILE_COMMANDS ON)
+
+find_package(LLVM 19 REQUIRED CONFIG PATHS /usr/lib/llvm-19/lib/cmake/llvm NO_DEFAULT_PATH)
+find_package(fmt REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
+
+# ---- The layout image, cross-built from the same tree ----------------------
+include(ExternalProject)
+set(KBD_IMAGE_DIR ${CMAKE_BINARY_DIR}/image-x86)
+set(KBD_IMAGE_X86 ${KBD_IMAGE_DIR}/kbdQelvo.dll)
+ExternalProject_Add(image-x86
+    SOURCE_DIR       ${CMAKE_SOURCE_DIR}
+    BINARY_DIR       ${KBD_IMAGE_DIR}
+    CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/i686-windows.cmake
+                     -DCMAKE_BUILD_TYPE=Release
+    INSTALL_COMMAND  ""
+    BUILD_ALWAYS     ON
+    BUILD_BYPRODUCTS ${KBD_IMAGE_X86}
+)
+
+# ---- Reader, model, simulator ----------------------------------------------
+add_library(kbdcore STATIC
+    tools/kbdtool/image.cpp
+    tools/kbdtool/decode.cpp
+    tools/kbdtool/simulate.cpp
+    tools/kbdtool/keyseq.cpp
+    tools/kbdtool/vk_names.cpp
+    tools/kbdtool/text.cpp
+    tools/kbdtool/dump.cpp
+)
+target_include_directories(kbdcore PUBLIC tools/kbdtool)
+target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
+target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
+target_link_libraries(kbdcore PUBLIC fmt::fmt PRIVATE LLVM PkgConfig::UNICORN)
+target_compile_options(kbdcore PRIVATE -Wall -Wextra)
+
+add_executable(kbdtool tools/kbdtool/main.cpp)
+target_link_libraries(kbdtool PRIVATE kbdcore CLI11::CLI11)
+target_compile_options(kbdtool PRIVATE -Wall -Wextra)
+add_dependencies(kbdtool image-x86)
+
+# ---- Tests -------------------------------------------------------------------
+option(KBD_BUILD_TESTS "Build the tests" ON)
+if(KBD_BUILD_TESTS)
+    enable_testing()
+    find_package(GTest REQUIRED)
+    include(GoogleTest)
+    file(GLOB KBD_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
+    add_executable(kbd_tests ${KBD_TEST_SOURCES})
+    target_link_libraries(kbd_tests PRIVATE kbdcore GTest::gtest GTest::gtest_main)
+    target_compile_definitions(kbd_tests PRIVATE
+        KBD_IMAGE_PATH="${KBD_IMAGE_X86}"
+        KBDTOOL_PATH="$<TARGET_FILE:kbdtool>")
+    target_compile_options(kbd_tests PRIVATE -Wall -Wextra)
+    add_dependencies(kbd_tests image-x86 kbdtool)
+    gtest_discover_tests(kbd_tests DISCOVERY_TIMEOUT 60)
+endif()

@@ -1,0 +1,50 @@
+# Builds the layout image kbdQelvo.dll from include/, layout/ and resources/.
+# Included by the top-level project when it is configured with a Windows
+# cross toolchain (cmake/*-windows.cmake).
+
+set(KBD_LAYOUT_SOURCES
+    layout/root.cpp
+    layout/modifiers.cpp
+    layout/characters.cpp
+    layout/scancodes.cpp
+    layout/deadkeys.cpp
+    layout/keynames.cpp
+)
+
+add_library(kbdQelvo SHARED ${KBD_LAYOUT_SOURCES})
+set_target_properties(kbdQelvo PROPERTIES
+    OUTPUT_NAME kbdQelvo
+    PREFIX ""
+    SUFFIX ".dll"
+    RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+    LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}
+)
+target_include_directories(kbdQelvo PRIVATE include layout)
+target_compile_features(kbdQelvo PRIVATE cxx_std_20)
+
+# Pure data and one leaf function: no runtime, no exceptions, no unwind
+# tables, no stack probes or cookies, no debug info that would make the file
+# depend on the build folder.
+target_compile_options(kbdQelvo PRIVATE
+    -O2 -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -fno-stack-protector -fno-addrsig -fms-extensions
+    -Wall -Wextra -Werror
+)
+
+# The link is ours: CMake's Windows rule adds its own /version: and splits
+# options at commas, and the image needs exact header fields.
+set(KBD_DEF_FILE ${CMAKE_SOURCE_DIR}/resources/kbdQelvo.def)
+set(KBD_LINK_OPTIONS
+    /nologo /dll /noentry /nodefaultlib /machine:${KBD_IMAGE_MACHINE}
+    /def:${KBD_DEF_FILE}
+    /base:0x10000000
+    /merge:.rdata=.data /section:.data,ER
+    /dynamicbase:no /nxcompat:no
+    /version:5.1 /subsystem:native,5.01 /osversion:5.1
+    /stack:0x40000,0x1000 /heap:0x100000,0x1000
+    /release /timestamp:0 /noimplib
+)
+list(JOIN KBD_LINK_OPTIONS " " KBD_LINK_LINE)
+set(CMAKE_CXX_CREATE_SHARED_LIBRARY
+    "<CMAKE_LINKER> ${KBD_LINK_LINE} <OBJECTS> /out:<TARGET>")
+set_property(TARGET kbdQelvo APPEND PROPERTY LINK_DEPENDS ${KBD_DEF_FILE})

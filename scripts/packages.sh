@@ -1,0 +1,23 @@
+# Debian packages the build and the tests need, and the one function that
+# installs them (as root) or names exactly what is missing.
+
+BUILD_PACKAGES=(cmake ninja-build clang-19 lld-19 llvm-19)
+TEST_PACKAGES=("${BUILD_PACKAGES[@]}" g++ pkg-config llvm-19-dev libunicorn-dev libcli11-dev libfmt-dev
+               libgtest-dev)
+
+ensure_packages() {
+    local missing=() p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing Debian packages: ${missing[*]}" >&2
+        echo "Install them with:  sudo apt-get install ${missing[*]}" >&2
+        echo "(or run this script as root, and it installs them itself)" >&2
+        exit 1
+    fi
+    echo "Installing ${missing[*]} ..."
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}

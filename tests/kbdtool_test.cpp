@@ -1,0 +1,75 @@
+// The kbdtool command as a user runs it: output, and exit codes on bad input.
+#include <array>
+#include <cstdio>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include "fixture.h"
+
+namespace {
+
+struct Run {
+    int         status = -1;
+    std::string out;  // stdout and stderr together
+};
+
+Run kbdtool(const std::string& args) {
+    Run r;
+    const std::string cmd = std::string(KBDTOOL_PATH) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+const std::string img = std::string("'") + kbdtest::imagePath() + "'";
+
+}  // namespace
+
+TEST(Kbdtool, TypesASequence) {
+    const auto r = kbdtool("type " + img + " CapsLock AltGr+q");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("U+00C4 Ä"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Caps Lock on"), std::string::npos) << r.out;
+
+    const auto d = kbdtool("type --base 0x30000000 " + img + " Shift+4 sc:1e Shift+4");
+    EXPECT_EQ(d.status, 0) << d.out;
+    EXPECT_NE(d.out.find("U+0101 ā (composed)"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("still pending"), std::string::npos) << d.out;
+    EXPECT_NE(d.out.find("text: ā"), std::string::npos) << d.out;
+}
+
+TEST(Kbdtool, DumpsAndNames) {
+    const auto d = kbdtool("dump " + img);
+    EXPECT_EQ(d.status, 0);
+    EXPECT_NE(d.out.find("character table 2: 5 columns, 12 bytes a row, 60 rows"), std::string::npos);
+    EXPECT_NE(d.out.find("dead keys: 201 compositions"), std::string::npos);
+    EXPECT_NE(d.out.find("scan codes after E0: 38 rows"), std::string::npos);
+    const auto n = kbdtool("names " + img);
+    EXPECT_EQ(n.status, 0);
+    EXPECT_NE(n.out.find("E0 0x1C  Num Enter"), std::string::npos) << n.out;
+    EXPECT_NE(n.out.find("LATIN SMALL LETTER H"), std::string::npos);
+}
+
+TEST(Kbdtool, BadInputGivesOneLineAndANonZeroExit) {
+    for (const auto& [args, status, want] : std::vector<std::tuple<std::string, int, std::string>>{
+             {"type " + img + " Bogus+q", 1, "unknown key 'Bogus'"},
+             {"type " + img + " sc:zz", 1, "hex digits"},
+             {"type " + img + " q+w", 1, "only Shift, Ctrl and Alt"},
+             {"dump /nonexistent.dll", 1, "/nonexistent.dll"},
+             {"dump /etc/passwd", 1, "kbdtool: "},
+             {"dump --base 0x1234 " + img, 1, "64 KiB-aligned"},
+             {"", 2, ""},
+             {"frobnicate", 2, ""},
+         }) {
+        const auto r = kbdtool(args);
+        EXPECT_EQ(r.status, status) << args << "\n" << r.out;
+        EXPECT_NE(r.out.find(want), std::string::npos) << args << "\n" << r.out;
+        if (status == 1) EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    }
+}

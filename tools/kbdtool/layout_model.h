@@ -1,0 +1,98 @@
+// The decoded keyboard layout: a plain copy of everything reachable from the
+// root record of a layout image, with no pointers into the image left. The
+// simulator, the dump and every other consumer work on this model only.
+#pragma once
+
+#include <compare>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kbd {
+
+// Modifier bits, row attributes, cell markers and scan-code flags of the
+// layout format, as the host reads them.
+namespace def {
+inline constexpr uint8_t KBDSHIFT = 0x01, KBDCTRL = 0x02, KBDALT = 0x04;
+inline constexpr uint8_t SHFT_INVALID = 0x0F;
+inline constexpr uint8_t CAPLOCK = 0x01, SGCAPS = 0x02, CAPLOKALTGR = 0x04;
+inline constexpr uint16_t WCH_NONE = 0xF000, WCH_DEAD = 0xF001, WCH_LGTR = 0xF002;
+inline constexpr uint16_t KBDEXT = 0x0100, KBDMULTIVK = 0x0200, KBDSPECIAL = 0x0400, KBDNUMPAD = 0x0800;
+inline constexpr uint32_t KLLF_ALTGR = 0x0001, KLLF_SHIFTLOCK = 0x0002, KLLF_LRM_RLM = 0x0004;
+inline constexpr uint16_t DKF_DEAD = 0x0001;
+inline constexpr uint8_t VK_NONE = 0xFF;  // "no key"; also the VirtualKey of a dead key's second row
+}  // namespace def
+
+struct ModifierBit {
+    uint8_t vk = 0;
+    uint8_t bits = 0;
+    auto operator<=>(const ModifierBit&) const = default;
+};
+
+struct CharRow {
+    uint8_t               vk = 0;
+    uint8_t               attributes = 0;
+    std::vector<uint16_t> cells;  // one per column, nModifications of them
+    auto operator<=>(const CharRow&) const = default;
+};
+
+struct CharTable {
+    uint8_t              nModifications = 0;
+    uint8_t              cbSize = 0;
+    std::vector<CharRow> rows;  // without the terminator
+    auto operator<=>(const CharTable&) const = default;
+};
+
+struct DeadKey {
+    uint16_t base = 0;      // character typed after the dead key (low word of dwBoth)
+    uint16_t dead = 0;      // the dead character (high word of dwBoth)
+    uint16_t composed = 0;
+    uint16_t flags = 0;
+    auto operator<=>(const DeadKey&) const = default;
+};
+
+struct KeyName {
+    uint8_t        scanCode = 0;
+    std::u16string name;
+    auto operator<=>(const KeyName&) const = default;
+};
+
+// A row of the E0 or E1 list: a scan code and its 16-bit entry (virtual key
+// in the low byte, KBD* flags in the high byte).
+struct ScanEntry {
+    uint8_t  scanCode = 0;
+    uint16_t entry = 0;
+    auto operator<=>(const ScanEntry&) const = default;
+};
+
+struct Layout {
+    // Root settings.
+    uint32_t localeFlags = 0;
+    uint8_t  nLgMax = 0;
+    uint8_t  cbLgEntry = 0;
+    bool     hasLigatures = false;  // pLigature non-null
+    uint32_t type = 0;
+    uint32_t subType = 0;
+
+    // Modifiers: rows without the terminator, then the mask-to-column array
+    // (wMaxModBits + 1 entries).
+    std::vector<ModifierBit> modifierBits;
+    uint16_t                 maxModBits = 0;
+    std::vector<uint8_t>     modNumber;
+
+    std::vector<CharTable> charTables;  // in list order, without the terminator
+
+    // Each list below is empty when its root pointer is null.
+    std::vector<DeadKey>        deadKeys;      // without the terminator
+    std::vector<KeyName>        keyNames;      // plain scan codes
+    std::vector<KeyName>        keyNamesExt;   // after E0
+    std::vector<std::u16string> deadKeyNames;  // dead character first, then the name
+    std::vector<uint16_t>       scanCodes;     // bMaxVSCtoVK entries, indexed by scan code
+    std::vector<ScanEntry>      scanCodesE0;
+    std::vector<ScanEntry>      scanCodesE1;
+
+    bool operator==(const Layout&) const = default;
+};
+
+}  // namespace kbd

@@ -1,0 +1,125 @@
+// kbdtool: reads a Windows keyboard-layout image, as the input subsystem
+// would, and shows what it does.
+//
+// Exit codes: 0 success; 1 the file or the key sequence is at fault (one line
+// on stderr says what); 2 the command line is wrong.
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+
+#include "decode.h"
+#include "dump.h"
+#include "keyseq.h"
+#include "text.h"
+
+namespace {
+
+using namespace kbd;
+
+std::optional<uint64_t> parseBase(const std::string& s) {
+    if (s.empty()) return std::nullopt;
+    size_t used = 0;
+    uint64_t v = 0;
+    try {
+        v = std::stoull(s, &used, 0);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != s.size() || v % 0x10000 != 0)
+        throw Error(fmt::format("--base '{}': give a 64 KiB-aligned address such as 0x20000000", s));
+    return v;
+}
+
+std::string describe(const Typed& t, const Session& s) {
+    const auto& r = t.result;
+    if (r.vk == 0x14) return fmt::format("Caps Lock {}", s.capsLock() ? "on" : "off");
+    if (r.vk == 0x90) return fmt::format("Num Lock {}", s.numLock() ? "on" : "off");
+    if (r.vk == def::VK_NONE) return "(no key)";
+    if (!r.out.empty()) {
+        std::string o;
+        for (char16_t c : r.out) o += (o.empty() ? "" : ", ") + charLabel(c);
+        return r.composed ? o + " (composed)" : o;
+    }
+    if (r.composed) return "(composed into a dead key)";
+    if (r.key.kind == KeyChar::Kind::Dead) return fmt::format("dead key {}", charLabel(r.key.ch));
+    return "(no character)";
+}
+
+int run(int argc, char** argv) {
+    CLI::App app{"kbdtool: read a Windows keyboard-layout DLL on any OS, check it and type through it.\n"
+                 "Example: kbdtool type kbdQelvo.dll CapsLock AltGr+q"};
+    app.require_subcommand(1);
+    std::string file, base;
+
+    auto* dump = app.add_subcommand("dump", "Print every table of the layout.\nExample: kbdtool dump kbdQelvo.dll");
+    dump->add_option("FILE", file, "layout image (.dll)")->required();
+    dump->add_option("--base", base, "map the image at this address instead of its preferred base");
+
+    std::vector<std::string> keys;
+    bool caps = false, numOff = false;
+    auto* typeCmd = app.add_subcommand(
+        "type",
+        "Type a key sequence and print what comes out.\n"
+        "Each KEY is a chord: held modifiers, then one key, joined by '+': q, Shift+4, AltGr+q, Ctrl+Back,\n"
+        "CapsLock (toggles), sc:10 (scan code), e0:38+sc:10 (right Alt by scan code, then Q).\n"
+        "Example: kbdtool type kbdQelvo.dll Shift+4 a");
+    typeCmd->add_option("FILE", file, "layout image (.dll)")->required();
+    typeCmd->add_option("KEY", keys, "chords to type, in order")->required();
+    typeCmd->add_flag("--caps", caps, "start with Caps Lock on");
+    typeCmd->add_flag("--numlock-off", numOff, "start with Num Lock off (it starts on)");
+    typeCmd->add_option("--base", base, "map the image at this address instead of its preferred base");
+
+    auto* names = app.add_subcommand("names", "List the key names and dead-key names.\nExample: kbdtool names kbdQelvo.dll");
+    names->add_option("FILE", file, "layout image (.dll)")->required();
+    names->add_option("--base", base, "map the image at this address instead of its preferred base");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;
+    }
+
+    const Decoded d = decodeFile(file, parseBase(base));
+    if (*dump) {
+        std::cout << dumpText(d);
+    } else if (*names) {
+        std::cout << namesText(d.layout);
+    } else {
+        std::vector<Chord> chords;
+        for (const auto& k : keys) chords.push_back(parseChord(k));  // all parsed before any is typed
+        Session s(d.layout);
+        s.setCapsLock(caps);
+        s.setNumLock(!numOff);
+        std::u16string text;
+        size_t width = 0;
+        for (const auto& c : chords) width = std::max(width, c.text.size());
+        for (const auto& c : chords) {
+            const Typed t = type(s, d.layout, c);
+            text += t.result.out;
+            std::cout << fmt::format("{:<{}}  {}\n", c.text, width, describe(t, s));
+        }
+        if (const auto p = s.pendingDead()) std::cout << fmt::format("(dead key {} still pending)\n", charLabel(*p));
+        std::cout << "text: " << utf8(text) << "\n";
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const kbd::Error& e) {
+        std::cerr << "kbdtool: " << e.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << "kbdtool: internal error: " << e.what() << "\n";
+        return 1;
+    }
+}
