@@ -11,7 +11,9 @@ set(KBD_LAYOUT_SOURCES
     layout/keynames.cpp
 )
 
-add_library(kbdQelvo SHARED ${KBD_LAYOUT_SOURCES})
+enable_language(RC)
+
+add_library(kbdQelvo SHARED ${KBD_LAYOUT_SOURCES} resources/version.rc)
 set_target_properties(kbdQelvo PROPERTIES
     OUTPUT_NAME kbdQelvo
     PREFIX ""
@@ -21,15 +23,21 @@ set_target_properties(kbdQelvo PROPERTIES
 )
 target_include_directories(kbdQelvo PRIVATE include layout)
 target_compile_features(kbdQelvo PRIVATE cxx_std_20)
+set_target_properties(kbdQelvo PROPERTIES DEFINE_SYMBOL "")
+
+# The version numbers are the project's VERSION, and nowhere else.
+set_property(SOURCE resources/version.rc APPEND PROPERTY COMPILE_DEFINITIONS
+    KBD_VER_MAJOR=${PROJECT_VERSION_MAJOR} KBD_VER_MINOR=${PROJECT_VERSION_MINOR}
+    KBD_VER_PATCH=${PROJECT_VERSION_PATCH} KBD_VER_TWEAK=${PROJECT_VERSION_TWEAK})
 
 # Pure data and one leaf function: no runtime, no exceptions, no unwind
 # tables, no stack probes or cookies, no debug info that would make the file
 # depend on the build folder.
-target_compile_options(kbdQelvo PRIVATE
+target_compile_options(kbdQelvo PRIVATE $<$<COMPILE_LANGUAGE:CXX>:
     -O2 -ffreestanding -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -fno-stack-protector -fno-addrsig -fms-extensions
     -Wall -Wextra -Werror
-)
+>)
 
 # The link is ours: CMake's Windows rule adds its own /version: and splits
 # options at commas, and the image needs exact header fields.
@@ -38,7 +46,7 @@ set(KBD_LINK_OPTIONS
     /nologo /dll /noentry /nodefaultlib /machine:${KBD_IMAGE_MACHINE}
     /def:${KBD_DEF_FILE}
     /base:0x10000000
-    /merge:.rdata=.data /section:.data,ER
+    /merge:.rdata=.data /section:.data,ER /section:.rsrc,DR
     /dynamicbase:no /nxcompat:no
     /version:5.1 /subsystem:native,5.01 /osversion:5.1
     /stack:0x40000,0x1000 /heap:0x100000,0x1000

@@ -1,8 +1,11 @@
 // Whole key presses as a keyboard sends them: scan codes (plain, E0, E1),
 // Num Lock on the keypad, dead keys composing with what follows, and names.
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "fixture.h"
+#include "text.h"
 #include "vk_names.h"
 
 using namespace kbd;

@@ -103,9 +103,9 @@ TEST(Ctrl, OnlyControlKeysAndSpaceGiveCharacters) {
 }
 
 TEST(AltGr, ShiftAltGrGapsAndAltGrGaps) {
-    for (uint8_t v : {uint8_t('7'), uint8_t('8'), uint8_t('9'), uint8_t('0'), vk::OEM_MINUS})
+    for (uint8_t v : {uint8_t('7'), uint8_t('8'), uint8_t('9'), uint8_t('0'), uint8_t(vk::OEM_MINUS)})
         EXPECT_EQ(key(v, SHIFT | ALTGR), none) << kbd::vkName(v);
-    for (uint8_t v : {vk::SPACE, vk::OEM_102, vk::DECIMAL}) EXPECT_EQ(key(v, ALTGR), none) << kbd::vkName(v);
+    for (uint8_t v : {uint8_t(vk::SPACE), uint8_t(vk::OEM_102), uint8_t(vk::DECIMAL)}) EXPECT_EQ(key(v, ALTGR), none) << kbd::vkName(v);
     EXPECT_EQ(typed({"AltGr+k"}), u"+");
     EXPECT_EQ(typed({"AltGr+1", "Shift+AltGr+2", "AltGr+b"}), u"@\u028C/");
 }
