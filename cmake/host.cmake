@@ -37,6 +37,8 @@ add_library(kbdcore STATIC
     tools/kbdtool/vk_names.cpp
     tools/kbdtool/text.cpp
     tools/kbdtool/dump.cpp
+    tools/kbdtool/version.cpp
+    tools/kbdtool/check.cpp
 )
 target_include_directories(kbdcore PUBLIC tools/kbdtool)
 target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
@@ -64,4 +66,13 @@ if(KBD_BUILD_TESTS)
     target_compile_options(kbd_tests PRIVATE -Wall -Wextra)
     add_dependencies(kbd_tests image-x86 kbdtool)
     gtest_discover_tests(kbd_tests DISCOVERY_TIMEOUT 60)
+endif()
+
+if(KBD_BUILD_TESTS)
+    # Two clean builds in different folders give the same bytes.
+    add_test(NAME Image.BuildIsReproducible COMMAND ${CMAKE_SOURCE_DIR}/scripts/reproducible)
+    set_tests_properties(Image.BuildIsReproducible PROPERTIES TIMEOUT 300)
+    # The image's header figures as an independent reader sees them.
+    find_program(LLVM_READOBJ llvm-readobj-19 REQUIRED)
+    target_compile_definitions(kbd_tests PRIVATE LLVM_READOBJ_PATH="${LLVM_READOBJ}")
 endif()

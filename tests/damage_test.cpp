@@ -11,29 +11,6 @@ using namespace kbd;
 
 namespace {
 
-// A copy of the image with helpers to patch it at virtual addresses of the
-// preferred mapping.
-struct Copy {
-    std::vector<uint8_t> bytes = kbdtest::imageBytes();
-    MappedImage          img = MappedImage::fromBytes(bytes);
-    Decoded              d = decode(img);
-
-    size_t offsetOf(uint64_t va) const {
-        const uint64_t rva = va - img.base();
-        for (const auto& s : img.sections())
-            if (rva >= s.rva && rva < s.rva + s.rawSize) return s.rawOffset + (rva - s.rva);
-        throw std::logic_error("address not backed by the file");
-    }
-    uint64_t field(const std::string& what) const {
-        for (const auto& p : d.pointers)
-            if (p.what == what) return p.field;
-        throw std::logic_error("no pointer field " + what);
-    }
-    void put32(uint64_t va, uint32_t v) { std::memcpy(&bytes[offsetOf(va)], &v, 4); }
-    void put8(uint64_t va, uint8_t v) { bytes[offsetOf(va)] = v; }
-    uint64_t end() const { return img.base() + img.sizeOfImage(); }
-};
-
 // Decoding must throw kbd::Error whose message contains `want`.
 void expectError(const std::vector<uint8_t>& bytes, const std::string& want) {
     try {
@@ -66,17 +43,17 @@ TEST(Damage, ForeignFilesAreRefused) {
 
 TEST(Damage, PointersOutsideTheImageAreRefused) {
     {
-        Copy c;
+        kbdtest::ImageCopy c;
         c.put32(c.field("KBDTABLES.pCharModifiers"), 0xFFFFFFF0);
         expectError(c.bytes, "KBDTABLES.pCharModifiers");
     }
     {
-        Copy c;
+        kbdtest::ImageCopy c;
         c.put32(c.field("KBDTABLES.pVkToWcharTable"), 0);
         expectError(c.bytes, "pVkToWcharTable");
     }
     {
-        Copy c;  // the first key name's string pointer, aimed past the end
+        kbdtest::ImageCopy c;  // the first key name's string pointer, aimed past the end
         c.put32(c.field("pKeyNames[0].pwsz"), static_cast<uint32_t>(c.end() + 0x100));
         expectError(c.bytes, "pKeyNames[0].pwsz");
     }
@@ -84,25 +61,25 @@ TEST(Damage, PointersOutsideTheImageAreRefused) {
 
 TEST(Damage, ListsAndStringsThatRunOffTheImageAreRefused) {
     {
-        Copy c;  // 127 scan-code entries starting 16 bytes before the end
+        kbdtest::ImageCopy c;  // 127 scan-code entries starting 16 bytes before the end
         c.put32(c.field("KBDTABLES.pusVSCtoVK"), static_cast<uint32_t>(c.end() - 16));
         expectError(c.bytes, "runs off the image");
     }
     {
-        Copy c;  // a name starting on the image's last byte
+        kbdtest::ImageCopy c;  // a name starting on the image's last byte
         c.put32(c.field("pKeyNamesDead[0]"), static_cast<uint32_t>(c.end() - 1));
         expectError(c.bytes, "does not end inside the image");
     }
 }
 
 TEST(Damage, ImpossibleRowSizesAreRefused) {
-    Copy c;  // cbSize of the first character table set to 0: a reader would loop forever
+    kbdtest::ImageCopy c;  // cbSize of the first character table set to 0: a reader would loop forever
     c.put8(c.field("VK_TO_WCHAR_TABLE[0].pVkToWchars") + 5, 0);
     expectError(c.bytes, "cbSize");
 }
 
 TEST(Damage, AnExportThatDoesNotReturnIsStopped) {
-    Copy c;  // the export's first instruction made a jump to itself
+    kbdtest::ImageCopy c;  // the export's first instruction made a jump to itself
     const auto e = c.img.findExport(kRootExport);
     ASSERT_TRUE(e);
     c.put8(c.img.base() + e->rva, 0xEB);

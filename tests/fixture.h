@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <stdexcept>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
@@ -29,6 +31,35 @@ inline const kbd::Decoded& decoded() {
 }
 
 inline const kbd::Layout& layout() { return decoded().layout; }
+
+// A copy of the image with helpers to patch it at virtual addresses of the
+// preferred mapping.
+struct ImageCopy {
+    std::vector<uint8_t> bytes = imageBytes();
+    kbd::MappedImage     img = kbd::MappedImage::fromBytes(bytes);
+    kbd::Decoded         d = kbd::decode(img);
+
+    size_t offsetOf(uint64_t va) const {
+        const uint64_t rva = va - img.base();
+        for (const auto& s : img.sections())
+            if (rva >= s.rva && rva < s.rva + s.rawSize) return s.rawOffset + (rva - s.rva);
+        throw std::logic_error("address not backed by the file");
+    }
+    uint64_t field(const std::string& what) const {
+        for (const auto& p : d.pointers)
+            if (p.what == what) return p.field;
+        throw std::logic_error("no pointer field " + what);
+    }
+    void put32(uint64_t va, uint32_t v) { std::memcpy(&bytes[offsetOf(va)], &v, 4); }
+    void put8(uint64_t va, uint8_t v) { bytes[offsetOf(va)] = v; }
+    // File offset of the n-th section header.
+    size_t sectionHeader(unsigned n) const {
+        const uint32_t pe = bytes[0x3C] | bytes[0x3D] << 8;
+        const uint16_t optional = bytes[pe + 20] | bytes[pe + 21] << 8;
+        return pe + 24 + optional + 40 * n;
+    }
+    uint64_t end() const { return img.base() + img.sizeOfImage(); }
+};
 
 // The text a sequence of chords gives, e.g. typed({"CapsLock", "AltGr+q"}).
 inline std::u16string typed(std::initializer_list<const char*> chords) {

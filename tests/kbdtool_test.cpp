@@ -70,6 +70,8 @@ TEST(Kbdtool, BadInputGivesOneLineAndANonZeroExit) {
         const auto r = kbdtool(args);
         EXPECT_EQ(r.status, status) << args << "\n" << r.out;
         EXPECT_NE(r.out.find(want), std::string::npos) << args << "\n" << r.out;
-        if (status == 1) EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        if (status == 1) {
+            EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+        }
     }
 }

@@ -38,7 +38,9 @@ TEST(ScanCodes, PrefixesChooseTheirOwnLists) {
     EXPECT_EQ(entry(Prefix::None, 0x35), uint16_t{vk::OEM_2});
     EXPECT_EQ(entry(Prefix::E1, 0x1D), uint16_t{vk::PAUSE});
     for (unsigned sc = 1; sc <= 0xFF; ++sc)
-        if (sc != 0x1D) EXPECT_FALSE(entry(Prefix::E1, uint8_t(sc))) << sc;
+        if (sc != 0x1D) {
+            EXPECT_FALSE(entry(Prefix::E1, uint8_t(sc))) << sc;
+        }
     for (const auto& r : layout().scanCodesE0) EXPECT_TRUE(r.entry & def::KBDEXT) << int(r.scanCode);
     // Keypad Enter and Ctrl+Break stand last, after the browser keys, where
     // a reverse lookup from the virtual key finds the main keys first.
@@ -143,8 +145,9 @@ TEST(Names, KeysByScanCode) {
     // Character keys of the main block have no name: the platform names them
     // by their character.
     for (unsigned sc = 0x02; sc <= 0x35; ++sc)
-        if (sc != 0x0E && sc != 0x0F && sc != 0x1C && sc != 0x1D && sc != 0x2A)
+        if (sc != 0x0E && sc != 0x0F && sc != 0x1C && sc != 0x1D && sc != 0x2A) {
             EXPECT_EQ(name(uint8_t(sc), false), "<none>") << std::hex << sc;
+        }
     EXPECT_EQ(name(0x56, false), "<none>");
 }
 

@@ -42,7 +42,9 @@ TEST(Loading, EveryPointerOfTheTreeLandsInsideTheImageAfterRelocation) {
     const auto d = decode(img);
     ASSERT_FALSE(d.pointers.empty());
     for (const auto& p : d.pointers)
-        if (p.target != 0) EXPECT_TRUE(img.contains(p.target, 1)) << p.what;
+        if (p.target != 0) {
+            EXPECT_TRUE(img.contains(p.target, 1)) << p.what;
+        }
     // Each non-null pointer field carries a relocation; without one it would
     // still point at the preferred base.
     for (const auto& p : d.pointers) {

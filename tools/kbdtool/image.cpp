@@ -11,7 +11,7 @@
 
 #include <fmt/format.h>
 #include <llvm/BinaryFormat/COFF.h>
-#include <llvm/Object/Binary.h>
+#include <llvm/BinaryFormat/Magic.h>
 #include <llvm/Object/COFF.h>
 #include <llvm/Support/Error.h>
 #include <llvm/Support/MemoryBufferRef.h>
@@ -107,6 +107,10 @@ Headers readHeaders(const COFFObjectFile& obj, const std::string& name) {
     Headers h;
     const auto* file = obj.getCOFFHeader();
     if (!file) throw Error(fmt::format("{}: not a PE image (a big-object COFF file)", name));
+    // The reader takes a NumberOfSections of 0xFFFF for the mark of an
+    // import-library member and then stops before the optional header.
+    if (file->isImportLibrary())
+        throw Error(fmt::format("{}: damaged PE image: NumberOfSections is 0xFFFF", name));
     // The raw field: the reader's getMachine() reports hybrid images under
     // other machine numbers.
     h.machine = file->Machine;
@@ -315,7 +319,8 @@ public:
             throw Error(fmt::format("{}: the export directory lists {} addresses and {} names; at most {} are "
                                     "accepted",
                                     name_, entries, names, kMaxExports));
-        require(table->ExportAddressTableRVA, uint64_t{entries} * 4, "the export address table");
+        if (entries != 0)
+            require(table->ExportAddressTableRVA, uint64_t{entries} * 4, "the export address table");
         if (names != 0) {
             const uint8_t* ordinals = require(table->OrdinalTableRVA, uint64_t{names} * 2, "the export ordinal table");
             const uint8_t* pointers = require(table->NamePointerRVA, uint64_t{names} * 4, "the export name table");
@@ -327,6 +332,9 @@ public:
                 requireString(le32(pointers + 4 * i), fmt::format("export name {}", i));
             }
         }
+
+        requireString(table->NameRVA, "the export directory's library name");
+        dllName = reinterpret_cast<const char*>(backed(table->NameRVA).data());
 
         for (const llvm::object::ExportDirectoryEntryRef& e : obj_.export_directories()) {
             Export x;
@@ -375,6 +383,10 @@ private:
                                     what, hex(rva)));
     }
 
+public:
+    std::string dllName;  // set by read()
+
+private:
     const std::string&          name_;
     const COFFObjectFile&       obj_;
     const std::vector<Section>& sections_;
@@ -425,6 +437,10 @@ void onInterrupt(uc_engine* uc, uint32_t intno, void* user) {
     uc_emu_stop(uc);
 }
 
+void onCode(uc_engine*, uint64_t address, uint32_t size, void* user) {
+    static_cast<std::vector<Executed>*>(user)->push_back({address, size});
+}
+
 // Page protections for the mapping: headers read-only, each section as its
 // characteristics say but never writable, and gaps inaccessible.
 std::vector<uint32_t> pageProtections(const MappedImage& img) {
@@ -434,8 +450,7 @@ std::vector<uint32_t> pageProtections(const MappedImage& img) {
         for (uint64_t i = start / kPage; i < alignUp(start + size, kPage) / kPage && i < prot.size(); ++i)
             prot[i] |= p;
     };
-    // The headers: the span the copy came from, SizeOfHeaders, is not kept;
-    // the first section's RVA bounds it from above.
+    // The headers and the zero fill after them, up to the first section.
     uint64_t headers = img.sizeOfImage();
     for (const Section& s : img.sections())
         if (mappedSize(s)) headers = std::min<uint64_t>(headers, s.rva);
@@ -454,7 +469,7 @@ public:
     Emulator(const MappedImage& img, std::string_view exportName)
         : img_(img), what_(fmt::format("{}: {}", img.name(), exportName)) {}
 
-    uint64_t run(uint32_t rva, bool wide) {
+    uint64_t run(uint32_t rva, bool wide, std::vector<Executed>* executed) {
         const uint16_t machine = img_.machine();
         uc_arch arch;
         uc_mode mode;
@@ -483,6 +498,13 @@ public:
         ucCheck(uc_hook_add(uc_.get(), &intHook, UC_HOOK_INTR, reinterpret_cast<void*>(&onInterrupt), &state_, 1,
                             0),
                 "installing the interrupt hook");
+
+        if (executed) {
+            uc_hook codeHook = 0;
+            ucCheck(uc_hook_add(uc_.get(), &codeHook, UC_HOOK_CODE, reinterpret_cast<void*>(&onCode), executed, 1,
+                                0),
+                    "installing the code hook");
+        }
 
         switch (machine) {
         case COFF::IMAGE_FILE_MACHINE_I386: setUpX86(stackTop, false); break;
@@ -591,6 +613,25 @@ private:
         setReg64(UC_ARM64_REG_X30, state_.sentinel);
     }
 
+    // The CPU model reports traps as interrupt numbers: vectors on x86, its
+    // own exception numbers on ARM64.
+    std::string describeInterrupt() const {
+        const uint32_t n = state_.interrupt;
+        if (img_.machine() == COFF::IMAGE_FILE_MACHINE_ARM64) {
+            switch (n) {
+            case 1: return "undefined instruction";
+            case 2: return "supervisor call (svc)";
+            case 7: return "breakpoint (brk)";
+            default: return fmt::format("CPU exception {}", n);
+            }
+        }
+        switch (n) {
+        case 1: return "debug trap (int1)";
+        case 3: return "breakpoint (int3)";
+        default: return fmt::format("interrupt {}", hex(n));
+        }
+    }
+
     // Where an address is, for messages.
     std::string place(uint64_t va) const {
         if (img_.contains(va, 1)) return fmt::format("{} (RVA {})", hex(va), hex(va - img_.base()));
@@ -622,7 +663,7 @@ private:
             }
         }
         if (state_.interrupted)
-            throw Error(fmt::format("{}: raised interrupt/exception {} at pc {}", what_, state_.interrupt, hex(pc)));
+            throw Error(fmt::format("{}: {} at pc {}", what_, describeInterrupt(), place(pc)));
         if (err != UC_ERR_OK) throw Error(fmt::format("{}: {} at pc {}", what_, uc_strerror(err), place(pc)));
         throw Error(fmt::format("{}: did not return within {} instructions or {} ms (stopped at pc {})", what_,
                                 kMaxInstructions, kTimeoutMicros / 1000, place(pc)));
@@ -667,10 +708,13 @@ MappedImage MappedImage::fromBytes(std::vector<uint8_t> bytes, std::optional<uin
     std::copy(img.file_.begin(), img.file_.end(), padded.begin());
     const llvm::MemoryBufferRef buffer(
         llvm::StringRef(reinterpret_cast<const char*>(padded.data()), img.file_.size()), nm);
-    std::unique_ptr<llvm::object::Binary> binary =
-        take(nm, "not a PE image", llvm::object::createBinary(buffer, nullptr, false));
-    const auto* obj = llvm::dyn_cast<COFFObjectFile>(binary.get());
-    if (!obj) throw Error(fmt::format("{}: not a PE image ({} file)", nm, binary->isCOFF() ? std::string("COFF object") : std::string("another kind of")));
+    switch (llvm::identify_magic(buffer.getBuffer())) {
+    case llvm::file_magic::pecoff_executable: break;
+    case llvm::file_magic::coff_object: throw Error(fmt::format("{}: a COFF object file, not an image", nm));
+    default: throw Error(fmt::format("{}: not a PE image (no MZ header leading to a PE signature)", nm));
+    }
+    const std::unique_ptr<COFFObjectFile> owner = take(nm, "damaged PE image", COFFObjectFile::create(buffer));
+    const COFFObjectFile* obj = owner.get();
 
     const Headers h = readHeaders(*obj, nm);
     img.machine_ = h.machine;
@@ -692,8 +736,19 @@ MappedImage MappedImage::fromBytes(std::vector<uint8_t> bytes, std::optional<uin
                                 nm, hex(img.preferredBase_), hex(img.base_)));
     applyRelocations(img.memory_, img.relocations_, delta);
 
-    img.exports_ = ExportReader(nm, *obj, img.sections_, llvm::ArrayRef<uint8_t>(padded.data(), img.file_.size()))
-                       .read();
+    ExportReader exports(nm, *obj, img.sections_, llvm::ArrayRef<uint8_t>(padded.data(), img.file_.size()));
+    img.exports_ = exports.read();
+    img.exportDllName_ = exports.dllName;
+    for (uint32_t i = 0; i < 16; ++i) {
+        const llvm::object::data_directory* d = obj->getDataDirectory(i);
+        img.directories_.push_back(d ? DataDirectory{d->RelativeVirtualAddress, d->Size} : DataDirectory{});
+    }
+    // CheckSum follows the 4-byte signature, the 20-byte file header and 64
+    // bytes of the optional header, in PE32 and PE32+ alike.
+    img.checksumOffset_ = obj->getDOSHeader()->AddressOfNewExeHeader + 4 + 20 + 64;
+    if (uint64_t{img.checksumOffset_} + 4 > img.file_.size())
+        throw Error(fmt::format("{}: the optional header is cut off by the end of the file", nm));
+    img.headerChecksum_ = le32(&img.file_[img.checksumOffset_]);
     img.hasImports_ = hasDirectory(*obj, COFF::IMPORT_TABLE) || hasDirectory(*obj, COFF::DELAY_IMPORT_DESCRIPTOR);
     return img;
 }
@@ -737,7 +792,7 @@ uint64_t MappedImage::u64(uint64_t va, std::string_view what) const {
     return le64(&memory_[va - base_]);
 }
 
-uint64_t MappedImage::callExport(std::string_view name, bool wide) const {
+uint64_t MappedImage::callExport(std::string_view name, bool wide, std::vector<Executed>* executed) const {
     const std::optional<Export> e = findExport(name);
     if (!e) throw Error(fmt::format("{}: no export named {}", name_, name));
     if (e->rva >= memory_.size())
@@ -746,7 +801,23 @@ uint64_t MappedImage::callExport(std::string_view name, bool wide) const {
     if (!(pageProtections(*this)[e->rva / kPage] & UC_PROT_EXEC))
         throw Error(fmt::format("{}: export {} at RVA {} is not in an executable section", name_, name,
                                 hex(e->rva)));
-    return Emulator(*this, name).run(e->rva, wide);
+    return Emulator(*this, name).run(e->rva, wide, executed);
+}
+
+DataDirectory MappedImage::directory(unsigned index) const {
+    return index < directories_.size() ? directories_[index] : DataDirectory{};
+}
+
+uint32_t MappedImage::computedChecksum() const {
+    uint64_t sum = 0;
+    for (size_t i = 0; i < file_.size(); i += 2) {
+        if (i >= checksumOffset_ && i < checksumOffset_ + 4) continue;
+        const uint32_t word = file_[i] | (i + 1 < file_.size() ? file_[i + 1] << 8 : 0);
+        sum += word;
+        sum = (sum & 0xFFFF) + (sum >> 16);
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + file_.size());
 }
 
 }  // namespace kbd

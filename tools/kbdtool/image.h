@@ -34,6 +34,17 @@ struct Relocation {
     uint8_t  type = 0;  // IMAGE_REL_BASED_*
 };
 
+struct DataDirectory {
+    uint32_t rva = 0;
+    uint32_t size = 0;
+};
+
+// One instruction the CPU model ran: its address and length.
+struct Executed {
+    uint64_t address = 0;
+    uint32_t size = 0;
+};
+
 struct Export {
     std::string name;   // empty for an export by ordinal only
     uint32_t    ordinal = 0;
@@ -61,6 +72,17 @@ public:
     const std::vector<Section>&    sections() const { return sections_; }
     const std::vector<Relocation>& relocations() const { return relocations_; }
     const std::vector<Export>&     exports() const { return exports_; }
+    // The library name the export directory gives ("kbdQelvo.dll"); empty
+    // when there is no export directory.
+    const std::string&             exportDllName() const { return exportDllName_; }
+    // A data directory of the optional header (IMAGE_DIRECTORY_ENTRY_*);
+    // zero when the header has fewer entries.
+    DataDirectory                  directory(unsigned index) const;
+    // The CheckSum field of the optional header, and the checksum the file's
+    // bytes give (the loader's algorithm: 16-bit one's-complement sum of the
+    // file with the field taken as 0, plus the file length).
+    uint32_t                       headerChecksum() const { return headerChecksum_; }
+    uint32_t                       computedChecksum() const;
     const std::vector<uint8_t>&    fileBytes() const { return file_; }
 
     // The export of that name, or none.
@@ -83,7 +105,9 @@ public:
     // for 32-bit code returning 64 bits, EDX:EAX when wide is true; RAX for
     // x64; X0 for ARM64). Throws Error when the code faults, leaves the image,
     // touches memory outside it or does not return within a small budget.
-    uint64_t callExport(std::string_view name, bool wide = false) const;
+    // When executed is given, every instruction run is appended to it.
+    uint64_t callExport(std::string_view name, bool wide = false,
+                        std::vector<Executed>* executed = nullptr) const;
 
 private:
     std::string             name_;
@@ -100,6 +124,10 @@ private:
     std::vector<Section>    sections_;
     std::vector<Relocation> relocations_;
     std::vector<Export>     exports_;
+    std::string             exportDllName_;
+    std::vector<DataDirectory> directories_;
+    uint32_t                headerChecksum_ = 0;
+    uint32_t                checksumOffset_ = 0;  // file offset of the CheckSum field
 };
 
 }  // namespace kbd

@@ -13,6 +13,7 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "check.h"
 #include "decode.h"
 #include "dump.h"
 #include "keyseq.h"
@@ -79,12 +80,26 @@ int run(int argc, char** argv) {
     names->add_option("FILE", file, "layout image (.dll)")->required();
     names->add_option("--base", base, "map the image at this address instead of its preferred base");
 
+    auto* check = app.add_subcommand(
+        "check",
+        "Check that a layout image is safe to load: one line per problem, exit 1 if any.\n"
+        "Notes (legal but worth knowing) do not fail the check.\nExample: kbdtool check kbdQelvo.dll");
+    check->add_option("FILE", file, "layout image (.dll)")->required();
+    check->add_option("--base", base, "map the image at this address instead of its preferred base");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 2;
     }
 
+    if (*check) {
+        const CheckReport r = checkImage(MappedImage::load(file, parseBase(base)));
+        for (const auto& f : r.findings)
+            std::cout << (f.level == Finding::Level::Error ? "error: " : "note: ") << f.message << "\n";
+        std::cout << fmt::format("{}: {}\n", file, r.ok() ? "ok" : "check failed");
+        return r.ok() ? 0 : 1;
+    }
     const Decoded d = decodeFile(file, parseBase(base));
     if (*dump) {
         std::cout << dumpText(d);

@@ -1,0 +1,147 @@
+// kbdtool check on our image and on copies of it that the input subsystem
+// would crash on, or load wrongly at another base.
+#include <map>
+
+#include <gtest/gtest.h>
+
+#include "check.h"
+#include "fixture.h"
+#include "version.h"
+
+using namespace kbd;
+using kbdtest::ImageCopy;
+
+namespace {
+
+std::string errors(const std::vector<uint8_t>& bytes) {
+    const CheckReport r = checkImage(MappedImage::fromBytes(bytes));
+    std::string out;
+    for (const auto& f : r.findings)
+        if (f.level == Finding::Level::Error) out += f.message + "\n";
+    return out;
+}
+
+// The file offset of the relocation entry for `rva`, found by walking the
+// .reloc blocks of the file.
+size_t relocationEntry(const ImageCopy& c, uint32_t rva) {
+    const DataDirectory dir = c.img.directory(5);
+    const size_t start = c.offsetOf(c.img.base() + dir.rva);
+    for (size_t off = 0; off < dir.size;) {
+        uint32_t page, size;
+        std::memcpy(&page, &c.bytes[start + off], 4);
+        std::memcpy(&size, &c.bytes[start + off + 4], 4);
+        for (size_t e = 8; e < size; e += 2) {
+            const uint16_t entry = c.bytes[start + off + e] | c.bytes[start + off + e + 1] << 8;
+            if ((entry >> 12) != 0 && page + (entry & 0xFFF) == rva) return start + off + e;
+        }
+        off += size;
+    }
+    throw std::logic_error("no relocation entry");
+}
+
+}  // namespace
+
+TEST(Check, OurImagePassesWithoutErrors) {
+    const CheckReport r = checkImage(MappedImage::load(kbdtest::imagePath(), 0x7E000000));
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.pointerSize, 4u);
+    for (const auto& f : r.findings) EXPECT_EQ(f.level, Finding::Level::Note) << f.message;
+}
+
+TEST(Check, EveryRelocationIsAPointerOfTheTreeOrTheExportsAddress) {
+    const auto img = MappedImage::load(kbdtest::imagePath());
+    const Decoded& d = kbdtest::decoded();
+    size_t pointers = 0;
+    for (const auto& p : d.pointers) pointers += p.target != 0;
+    EXPECT_EQ(pointers, 98u);  // the export's returned address makes 99
+    EXPECT_EQ(img.relocations().size(), 99u);
+    for (const auto& r : img.relocations()) EXPECT_EQ(r.type, 3) << std::hex << r.rva;  // HIGHLOW
+}
+
+TEST(Check, DamagedCopiesFailWithTheRightMessage) {
+    {
+        ImageCopy c;  // the relocation of pDeadKey turned into padding
+        const size_t e = relocationEntry(c, static_cast<uint32_t>(c.field("KBDTABLES.pDeadKey") - c.img.base()));
+        c.bytes[e + 1] &= 0x0F;
+        EXPECT_NE(errors(c.bytes).find("KBDTABLES.pDeadKey at RVA"), std::string::npos) << errors(c.bytes);
+        EXPECT_NE(errors(c.bytes).find("has no relocation"), std::string::npos);
+    }
+    {
+        ImageCopy c;  // the terminator of the list of character tables overwritten
+        c.put32(c.field("VK_TO_WCHAR_TABLE[4].pVkToWchars"), 0x41414141);
+        EXPECT_NE(errors(c.bytes).find("VK_TO_WCHAR_TABLE[4].pVkToWchars"), std::string::npos) << errors(c.bytes);
+    }
+    {
+        ImageCopy c;  // the terminator of the dead-key names overwritten
+        c.put32(c.field("pKeyNamesDead[11]"), 0xFFFFFFFF);
+        EXPECT_NE(errors(c.bytes).find("pKeyNamesDead[11]"), std::string::npos) << errors(c.bytes);
+    }
+    {
+        ImageCopy c;  // a root pointer aimed outside the image
+        c.put32(c.field("KBDTABLES.pDeadKey"), 0x7FFFFFF0);
+        EXPECT_NE(errors(c.bytes).find("KBDTABLES.pDeadKey"), std::string::npos);
+        EXPECT_NE(errors(c.bytes).find("outside the image"), std::string::npos);
+    }
+    {
+        ImageCopy c;  // .data made writable
+        c.bytes[c.sectionHeader(0) + 39] |= 0x80;
+        EXPECT_NE(errors(c.bytes).find("section .data is both writable and executable"), std::string::npos)
+            << errors(c.bytes);
+    }
+    {
+        ImageCopy c;  // a wrong header checksum
+        const uint32_t pe = c.bytes[0x3C] | c.bytes[0x3D] << 8;
+        c.bytes[pe + 24 + 64] ^= 0x01;
+        EXPECT_NE(errors(c.bytes).find("header checksum"), std::string::npos) << errors(c.bytes);
+    }
+}
+
+TEST(Check, TheVersionBlockReadsBack) {
+    const auto v = readVersion(MappedImage::load(kbdtest::imagePath()));
+    ASSERT_TRUE(v);
+    EXPECT_EQ(v->key, "VS_VERSION_INFO");
+    EXPECT_EQ(v->language, 0x0409u);
+    const FixedFileInfo& f = v->fixed;
+    EXPECT_EQ(f.signature, 0xFEEF04BDu);
+    EXPECT_EQ(f.structVersion, 0x00010000u);
+    EXPECT_EQ(f.fileVersionMS, 0x00010000u);
+    EXPECT_EQ(f.fileVersionLS, 0x0003000Du);
+    EXPECT_EQ(f.productVersionMS, f.fileVersionMS);
+    EXPECT_EQ(f.productVersionLS, f.fileVersionLS);
+    EXPECT_EQ(f.fileFlagsMask, 0x3Fu);
+    EXPECT_EQ(f.fileFlags, 0u);
+    EXPECT_EQ(f.fileOS, 0x00040004u);
+    EXPECT_EQ(f.fileType, 2u);
+    EXPECT_EQ(f.fileSubtype, 2u);
+    EXPECT_EQ(f.fileDateMS | f.fileDateLS, 0u);
+    ASSERT_EQ(v->stringTables.size(), 1u);
+    EXPECT_EQ(v->stringTables[0].key, "000004B0");
+    std::vector<std::string> keys;
+    std::map<std::string, std::string> s;
+    for (const auto& [k, val] : v->stringTables[0].strings) {
+        keys.push_back(k);
+        s[k] = val;
+        EXPECT_FALSE(val.empty()) << k;
+        EXPECT_EQ(val.find('\n'), std::string::npos) << k;
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"CompanyName", "FileDescription", "FileVersion", "InternalName",
+                                              "Release Information", "LegalCopyright", "OriginalFilename",
+                                              "ProductVersion"}));
+    EXPECT_EQ(s["FileDescription"], "Qelvo Keyboard Layout");
+    // The strings' numbers agree with the fixed information, and the
+    // internal name repeats the last two of them.
+    EXPECT_EQ(s["FileVersion"], "1, 0, 3, 13");
+    EXPECT_EQ(s["ProductVersion"], s["FileVersion"]);
+    EXPECT_EQ(s["InternalName"], "kbdqelvo (3.13)");
+    EXPECT_EQ(s["OriginalFilename"], "kbdqelvo");
+    EXPECT_EQ(v->translations, (std::vector<std::pair<uint16_t, uint16_t>>{{0x0000, 0x04B0}}));
+}
+
+TEST(Check, MalformedVersionBlocksAreRefused) {
+    EXPECT_THROW(parseVersionInfo({}), Error);
+    EXPECT_THROW(parseVersionInfo({0xFF, 0xFF, 0, 0, 0, 0}), Error);       // longer than the block
+    EXPECT_THROW(parseVersionInfo({8, 0, 0, 0, 0, 0, 'V', 0}), Error);     // key without terminator
+    std::vector<uint8_t> loop(64, 0);
+    loop[0] = 64;
+    EXPECT_THROW(parseVersionInfo(loop), Error);  // a root key that is not VS_VERSION_INFO
+}

@@ -1,0 +1,275 @@
+#include "check.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include <fmt/format.h>
+
+#include "decode.h"
+#include "layout_model.h"
+#include "text.h"
+#include "version.h"
+
+namespace kbd {
+namespace {
+
+constexpr uint16_t kMachineI386 = 0x14C, kMachineAmd64 = 0x8664, kMachineArm64 = 0xAA64;
+constexpr uint16_t kFileExecutable = 0x0002, kFileDll = 0x2000;
+constexpr uint32_t kScnExecute = 0x20000000, kScnWrite = 0x80000000;
+constexpr uint8_t kRelHighLow = 3, kRelDir64 = 10;
+
+class Checker {
+public:
+    explicit Checker(const MappedImage& img) : img_(img) {}
+
+    CheckReport run() {
+        image();
+        tree();
+        version();
+        return std::move(report_);
+    }
+
+private:
+    template <class... A>
+    void error(fmt::format_string<A...> f, A&&... a) {
+        report_.findings.push_back({Finding::Level::Error, fmt::format(f, std::forward<A>(a)...)});
+    }
+    template <class... A>
+    void note(fmt::format_string<A...> f, A&&... a) {
+        report_.findings.push_back({Finding::Level::Note, fmt::format(f, std::forward<A>(a)...)});
+    }
+
+    void image() {
+        const uint16_t m = img_.machine();
+        if (m != kMachineI386 && m != kMachineAmd64 && m != kMachineArm64)
+            error("machine 0x{:X} is none of x86, x64 and ARM64", m);
+        if ((m == kMachineI386) == img_.is64())
+            error("machine 0x{:X} with a {} optional header", m, img_.is64() ? "PE32+" : "PE32");
+        if (!(img_.fileCharacteristics() & kFileDll)) error("the image is not a DLL (IMAGE_FILE_DLL clear)");
+        if (!(img_.fileCharacteristics() & kFileExecutable)) error("the image is not marked executable");
+        if (img_.hasImports()) error("the image imports functions; a layout must import nothing");
+        if (img_.entryPoint() != 0)
+            error("the image has an entry point at RVA 0x{:X}; loading a layout must run no code", img_.entryPoint());
+        for (const auto& s : img_.sections())
+            if ((s.characteristics & kScnExecute) && (s.characteristics & kScnWrite))
+                error("section {} is both writable and executable", s.name);
+        if (img_.headerChecksum() == 0)
+            note("the header checksum is not set");
+        else if (img_.headerChecksum() != img_.computedChecksum())
+            error("the header checksum 0x{:08X} does not match the file (0x{:08X})", img_.headerChecksum(),
+                  img_.computedChecksum());
+    }
+
+    void tree() {
+        const auto exp = img_.findExport(kRootExport);
+        if (!exp) {
+            error("no export named {}: not a keyboard layout", kRootExport);
+            return;
+        }
+        Decoded d;
+        std::vector<Executed> code;
+        std::string firstError;
+        // The width of the tree's pointers: the image's own, or for a 32-bit
+        // image whose 4-byte reading fails, 8 (the layout of a WOW64 image).
+        for (unsigned p : img_.is64() ? std::vector<unsigned>{8} : std::vector<unsigned>{4, 8}) {
+            try {
+                code.clear();
+                d = decode(img_, {p});
+                img_.callExport(kRootExport, p == 8 && !img_.is64(), &code);
+                report_.pointerSize = p;
+                break;
+            } catch (const Error& e) {
+                if (firstError.empty()) firstError = e.what();
+            }
+        }
+        if (!report_.pointerSize) {
+            error("{}", firstError);
+            return;
+        }
+        if (!img_.is64()) note("tree read with {}-bit pointer fields", report_.pointerSize * 8);
+        relocations(d, code);
+        tables(d.layout);
+        elsewhere(d);
+    }
+
+    // The same file mapped at another base must give the same tables: this is
+    // what a missing or stray relocation breaks.
+    void elsewhere(const Decoded& here) {
+        const uint64_t other = img_.is64() ? (img_.base() == 0x180000000 ? 0x280000000 : 0x180000000)
+                                           : (img_.base() == 0x30000000 ? 0x50000000 : 0x30000000);
+        try {
+            const MappedImage moved = MappedImage::fromBytes(img_.fileBytes(), other, img_.name());
+            const Decoded there = decode(moved, {here.pointerSize});
+            if (there.layout != here.layout)
+                error("mapped at 0x{:X} the image gives other tables than at 0x{:X}", other, img_.base());
+            if (there.root - other != here.root - img_.base())
+                error("mapped at 0x{:X} the export returns another root", other);
+        } catch (const Error& e) {
+            error("mapped at 0x{:X}: {}", other, e.what());
+        }
+    }
+
+    // Every non-null pointer of the tree, and every address the export's code
+    // carries, has a relocation of the right width; nothing else has one.
+    void relocations(const Decoded& d, const std::vector<Executed>& code) {
+        const uint8_t want = d.pointerSize == 8 ? kRelDir64 : kRelHighLow;
+        std::map<uint32_t, uint8_t> relocs;
+        for (const auto& r : img_.relocations()) relocs[r.rva] = r.type;
+        std::set<uint32_t> used;
+        for (const auto& p : d.pointers) {
+            const uint32_t rva = static_cast<uint32_t>(p.field - img_.base());
+            const auto it = relocs.find(rva);
+            if (p.target == 0) {
+                if (it != relocs.end()) error("{} at RVA 0x{:X} is null but has a relocation", p.what, rva);
+                continue;
+            }
+            used.insert(rva);
+            if (it == relocs.end())
+                error("{} at RVA 0x{:X} has no relocation: it breaks when the image loads at another base", p.what, rva);
+            else if (it->second != want)
+                error("{} at RVA 0x{:X} has a relocation of type {}, not {}", p.what, rva, it->second, want);
+            // In a WOW64 tree the upper half of every pointer is zero.
+            if (d.pointerSize == 8 && !img_.is64() && (p.target >> 32) != 0)
+                error("{} at RVA 0x{:X} has a non-zero upper half", p.what, rva);
+        }
+        for (const auto& [rva, type] : relocs) {
+            if (used.count(rva)) continue;
+            const uint64_t va = img_.base() + rva;
+            const bool inCode = std::any_of(code.begin(), code.end(), [&](const Executed& e) {
+                return va >= e.address && va < e.address + e.size;
+            });
+            if (!inCode)
+                error("relocation at RVA 0x{:X} (type {}) fixes up something that is neither a pointer of the tree "
+                      "nor the export's code", rva, type);
+        }
+    }
+
+    void tables(const Layout& L) {
+        std::vector<uint16_t> dead;  // dead characters, in key order
+        std::set<uint8_t> keys;
+        for (size_t t = 0; t < L.charTables.size(); ++t) {
+            const CharTable& tab = L.charTables[t];
+            if (tab.cbSize != 2 + 2 * tab.nModifications)
+                note("character table {} has {}-byte rows for {} columns", t + 1, tab.cbSize, tab.nModifications);
+            for (size_t i = 0; i < tab.rows.size(); ++i) {
+                const CharRow& r = tab.rows[i];
+                if (r.vk == def::VK_NONE) {
+                    if (i == 0 || std::count(tab.rows[i - 1].cells.begin(), tab.rows[i - 1].cells.end(), def::WCH_DEAD) == 0)
+                        error("character table {} row {}: a 0xFF row that follows no dead key", t + 1, i + 1);
+                    continue;
+                }
+                if (!keys.insert(r.vk).second)
+                    note("virtual key 0x{:02X} has a second row (character table {} row {}); the first decides", r.vk,
+                         t + 1, i + 1);
+                for (size_t c = 0; c < r.cells.size(); ++c) {
+                    if (r.cells[c] == def::WCH_LGTR && L.nLgMax == 0)
+                        error("character table {} row {}: a ligature cell, but the layout has no ligatures", t + 1, i + 1);
+                    if (r.cells[c] != def::WCH_DEAD) continue;
+                    if (i + 1 >= tab.rows.size() || tab.rows[i + 1].vk != def::VK_NONE) {
+                        error("character table {} row {} (key 0x{:02X}): a dead key not followed by its 0xFF row", t + 1,
+                              i + 1, r.vk);
+                        break;
+                    }
+                    const uint16_t d = tab.rows[i + 1].cells[c];
+                    if (d == def::WCH_NONE || d == def::WCH_DEAD || d == def::WCH_LGTR)
+                        error("character table {} row {} (key 0x{:02X}) column {}: dead key without a dead character",
+                              t + 1, i + 2, r.vk, c);
+                    else if (std::find(dead.begin(), dead.end(), d) == dead.end())
+                        dead.push_back(d);
+                }
+            }
+        }
+        deadKeys(L, dead);
+        names(L, dead);
+    }
+
+    void deadKeys(const Layout& L, const std::vector<uint16_t>& dead) {
+        std::vector<uint16_t> groups;
+        std::set<uint32_t> seen;
+        for (const auto& k : L.deadKeys) {
+            if (groups.empty() || groups.back() != k.dead) {
+                if (std::find(groups.begin(), groups.end(), k.dead) != groups.end())
+                    note("the compositions of dead key {} are not together", charLabel(k.dead));
+                else
+                    groups.push_back(k.dead);
+            }
+            if (!seen.insert(uint32_t{k.dead} << 16 | k.base).second)
+                note("composition {} + {} appears again and is never reached", charLabel(k.dead), charLabel(k.base));
+            if (k.composed == def::WCH_NONE || k.composed == def::WCH_DEAD || k.composed == def::WCH_LGTR)
+                error("composition {} + {} gives the marker 0x{:04X}", charLabel(k.dead), charLabel(k.base), k.composed);
+        }
+        for (uint16_t d : dead) {
+            if (std::find(groups.begin(), groups.end(), d) == groups.end())
+                error("dead key {} has no compositions", charLabel(d));
+            else if (!seen.count(uint32_t{d} << 16 | 0x20))
+                note("dead key {} has no space row: it cannot be typed alone", charLabel(d));
+        }
+        for (uint16_t g : groups)
+            if (std::find(dead.begin(), dead.end(), g) == dead.end())
+                note("compositions for {}, which no key makes dead, are never reached", charLabel(g));
+    }
+
+    void names(const Layout& L, const std::vector<uint16_t>& dead) {
+        for (const auto* list : {&L.keyNames, &L.keyNamesExt})
+            for (size_t i = 1; i < list->size(); ++i)
+                if ((*list)[i].scanCode <= (*list)[i - 1].scanCode) {
+                    note("{} is not in ascending scan-code order (0x{:02X} after 0x{:02X})",
+                         list == &L.keyNames ? "pKeyNames" : "pKeyNamesExt", (*list)[i].scanCode, (*list)[i - 1].scanCode);
+                    break;
+                }
+        std::vector<uint16_t> named;
+        for (const auto& n : L.deadKeyNames) {
+            if (n.size() < 2) {
+                error("a dead-key name is empty");
+                continue;
+            }
+            if (std::find(named.begin(), named.end(), n[0]) != named.end())
+                error("dead key {} is named twice", charLabel(n[0]));
+            named.push_back(n[0]);
+            if (std::find(dead.begin(), dead.end(), n[0]) == dead.end())
+                error("dead-key name '{}' is for {}, which no key makes dead", utf8(n.substr(1)), charLabel(n[0]));
+        }
+        for (uint16_t d : dead)
+            if (std::find(named.begin(), named.end(), d) == named.end()) error("dead key {} has no name", charLabel(d));
+        if (named.size() == dead.size() && !std::equal(named.begin(), named.end(), dead.begin()))
+            note("the dead-key names are not in the order of the dead keys");
+    }
+
+    void version() {
+        std::optional<VersionInfo> v;
+        try {
+            v = readVersion(img_);
+        } catch (const Error& e) {
+            error("{}", e.what());
+            return;
+        }
+        if (!v) {
+            note("the image has no version block");
+            return;
+        }
+        const FixedFileInfo& f = v->fixed;
+        if (f.signature != 0xFEEF04BD) error("the version block has no fixed file information");
+        auto numbers = [](uint32_t ms, uint32_t ls) {
+            return fmt::format("{}, {}, {}, {}", ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF);
+        };
+        const std::string file = numbers(f.fileVersionMS, f.fileVersionLS);
+        const std::string product = numbers(f.productVersionMS, f.productVersionLS);
+        for (const auto& t : v->stringTables)
+            for (const auto& [k, s] : t.strings) {
+                if (k == "FileVersion" && s != file)
+                    note("version string FileVersion is '{}' but the fixed file information says {}", s, file);
+                if (k == "ProductVersion" && s != product)
+                    note("version string ProductVersion is '{}' but the fixed file information says {}", s, product);
+            }
+    }
+
+    const MappedImage& img_;
+    CheckReport        report_;
+};
+
+}  // namespace
+
+CheckReport checkImage(const MappedImage& image) { return Checker(image).run(); }
+
+}  // namespace kbd

@@ -1,0 +1,32 @@
+// A structural check of any keyboard-layout image: what the input subsystem
+// needs to load it safely, and whether its tables agree with one another.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "image.h"
+
+namespace kbd {
+
+struct Finding {
+    enum class Level { Error, Note };
+    Level       level = Level::Error;
+    std::string message;
+};
+
+struct CheckReport {
+    std::vector<Finding> findings;
+    unsigned             pointerSize = 0;  // of the tree, when it decoded
+    bool ok() const {
+        for (const auto& f : findings)
+            if (f.level == Finding::Level::Error) return false;
+        return true;
+    }
+};
+
+// Checks a mapped image. Never throws for a fault of the image: every fault
+// is a finding.
+CheckReport checkImage(const MappedImage& image);
+
+}  // namespace kbd
