@@ -39,6 +39,7 @@ add_library(kbdcore STATIC
     tools/kbdtool/dump.cpp
     tools/kbdtool/version.cpp
     tools/kbdtool/check.cpp
+    tools/kbdtool/draw.cpp
 )
 target_include_directories(kbdcore PUBLIC tools/kbdtool)
 target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})

@@ -15,6 +15,7 @@
 
 #include "check.h"
 #include "decode.h"
+#include "draw.h"
 #include "dump.h"
 #include "keyseq.h"
 #include "text.h"
@@ -87,6 +88,15 @@ int run(int argc, char** argv) {
     check->add_option("FILE", file, "layout image (.dll)")->required();
     check->add_option("--base", base, "map the image at this address instead of its preferred base");
 
+    std::string outDir;
+    auto* draw = app.add_subcommand(
+        "draw",
+        "Write SVG pictures of the layout: the keyboard in each shift state, and a sheet per dead key.\n"
+        "Example: kbdtool draw kbdQelvo.dll --out pictures");
+    draw->add_option("FILE", file, "layout image (.dll)")->required();
+    draw->add_option("--out", outDir, "folder for the SVG files (created if missing)")->required();
+    draw->add_option("--base", base, "map the image at this address instead of its preferred base");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -101,7 +111,9 @@ int run(int argc, char** argv) {
         return r.ok() ? 0 : 1;
     }
     const Decoded d = decodeFile(file, parseBase(base));
-    if (*dump) {
+    if (*draw) {
+        for (const auto& path : writeDrawings(d.layout, outDir)) std::cout << path << "\n";
+    } else if (*dump) {
         std::cout << dumpText(d);
     } else if (*names) {
         std::cout << namesText(d.layout);
