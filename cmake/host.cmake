@@ -11,6 +11,7 @@ if(NOT LLVM_VERSION_MAJOR EQUAL 19)
 endif()
 find_package(fmt REQUIRED)
 find_package(CLI11 REQUIRED)
+find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
 
@@ -40,11 +41,12 @@ add_library(kbdcore STATIC
     tools/kbdtool/version.cpp
     tools/kbdtool/check.cpp
     tools/kbdtool/draw.cpp
+    tools/kbdtool/json.cpp
 )
 target_include_directories(kbdcore PUBLIC tools/kbdtool)
 target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
 target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
-target_link_libraries(kbdcore PUBLIC fmt::fmt PRIVATE LLVM PkgConfig::UNICORN)
+target_link_libraries(kbdcore PUBLIC fmt::fmt nlohmann_json::nlohmann_json PRIVATE LLVM PkgConfig::UNICORN)
 target_compile_options(kbdcore PRIVATE -Wall -Wextra)
 
 add_executable(kbdtool tools/kbdtool/main.cpp)

@@ -17,6 +17,7 @@
 #include "decode.h"
 #include "draw.h"
 #include "dump.h"
+#include "json.h"
 #include "keyseq.h"
 #include "text.h"
 
@@ -62,6 +63,8 @@ int run(int argc, char** argv) {
     auto* dump = app.add_subcommand("dump", "Print every table of the layout.\nExample: kbdtool dump kbdQelvo.dll");
     dump->add_option("FILE", file, "layout image (.dll)")->required();
     dump->add_option("--base", base, "map the image at this address instead of its preferred base");
+    bool json = false;
+    dump->add_flag("--json", json, "print the whole model as JSON (shape: docs/json.md)");
 
     std::vector<std::string> keys;
     bool caps = false, numOff = false;
@@ -76,6 +79,7 @@ int run(int argc, char** argv) {
     typeCmd->add_flag("--caps", caps, "start with Caps Lock on");
     typeCmd->add_flag("--numlock-off", numOff, "start with Num Lock off (it starts on)");
     typeCmd->add_option("--base", base, "map the image at this address instead of its preferred base");
+    typeCmd->add_flag("--json", json, "print one JSON object per chord and the text, as one JSON document");
 
     auto* names = app.add_subcommand("names", "List the key names and dead-key names.\nExample: kbdtool names kbdQelvo.dll");
     names->add_option("FILE", file, "layout image (.dll)")->required();
@@ -114,7 +118,10 @@ int run(int argc, char** argv) {
     if (*draw) {
         for (const auto& path : writeDrawings(d.layout, outDir)) std::cout << path << "\n";
     } else if (*dump) {
-        std::cout << dumpText(d);
+        if (json)
+            std::cout << toJson(d).dump(1) << "\n";
+        else
+            std::cout << dumpText(d);
     } else if (*names) {
         std::cout << namesText(d.layout);
     } else {
@@ -126,10 +133,23 @@ int run(int argc, char** argv) {
         std::u16string text;
         size_t width = 0;
         for (const auto& c : chords) width = std::max(width, c.text.size());
+        nlohmann::json events = nlohmann::json::array();
         for (const auto& c : chords) {
             const Typed t = type(s, d.layout, c);
             text += t.result.out;
-            std::cout << fmt::format("{:<{}}  {}\n", c.text, width, describe(t, s));
+            if (json)
+                events.push_back(toJson(t, s));
+            else
+                std::cout << fmt::format("{:<{}}  {}\n", c.text, width, describe(t, s));
+        }
+        if (json) {
+            std::cout << nlohmann::json{{"events", events},
+                                        {"text", utf8(text)},
+                                        {"output", std::vector<uint16_t>(text.begin(), text.end())},
+                                        {"pendingDead", s.pendingDead() ? nlohmann::json(*s.pendingDead()) : nlohmann::json(nullptr)}}
+                             .dump(1)
+                      << "\n";
+            return 0;
         }
         if (const auto p = s.pendingDead()) std::cout << fmt::format("(dead key {} still pending)\n", charLabel(*p));
         std::cout << "text: " << utf8(text) << "\n";

@@ -64,6 +64,34 @@ std::string utf8(const std::u16string& s) {
     return out;
 }
 
+std::u16string utf16(const std::string& s) {
+    std::u16string out;
+    for (size_t i = 0; i < s.size();) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        const int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+        uint32_t cp = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
+        bool ok = n != 0 && i + n <= s.size();
+        for (int k = 1; ok && k < n; ++k) {
+            const auto c = static_cast<unsigned char>(s[i + k]);
+            ok = (c >> 6) == 2;
+            cp = cp << 6 | (c & 0x3F);
+        }
+        if (!ok) {
+            out.push_back(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += n;
+    }
+    return out;
+}
+
 std::string charLabel(uint16_t ch) {
     if (const char* n = controlName(ch)) return fmt::format("U+{:04X} {}", ch, n);
     if (!visible(ch)) return fmt::format("U+{:04X}", ch);

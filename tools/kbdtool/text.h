@@ -10,6 +10,9 @@ namespace kbd {
 // UTF-8 of UTF-16 text; a lone surrogate becomes U+FFFD.
 std::string utf8(const std::u16string& s);
 
+// UTF-16 of UTF-8 text; a malformed sequence becomes U+FFFD.
+std::u16string utf16(const std::string& s);
+
 // "U+00C4 Ä"; for a character with no visible form of its own (controls,
 // spaces, Private Use, surrogates) the code point alone, or with its short
 // name for the common controls ("U+0008 BS").

@@ -1,0 +1,160 @@
+#include "json.h"
+
+#include <fmt/format.h>
+
+#include "text.h"
+#include "vk_names.h"
+
+namespace kbd {
+namespace {
+
+using nlohmann::json;
+
+json names(const std::string& joined) {
+    json a = json::array();
+    if (joined.empty() || joined == "0") return a;
+    size_t start = 0;
+    while (true) {
+        const size_t bar = joined.find('|', start);
+        a.push_back(joined.substr(start, bar - start));
+        if (bar == std::string::npos) return a;
+        start = bar + 1;
+    }
+}
+
+json scanRow(uint8_t sc, uint16_t entry) {
+    return {{"scanCode", sc}, {"entry", entry}, {"vk", entry & 0xFF}, {"vkName", vkName(entry & 0xFF)},
+            {"flags", names(scanFlagNames(entry & 0xFF00))}};
+}
+
+json keyNames(const std::vector<KeyName>& list) {
+    json a = json::array();
+    for (const auto& n : list) a.push_back({{"scanCode", n.scanCode}, {"name", utf8(n.name)}});
+    return a;
+}
+
+template <class T>
+T get(const json& j, const char* key) {
+    if (!j.is_object() || !j.contains(key)) throw Error(fmt::format("JSON layout: missing field '{}'", key));
+    try {
+        return j.at(key).get<T>();
+    } catch (const json::exception& e) {
+        throw Error(fmt::format("JSON layout: field '{}': {}", key, e.what()));
+    }
+}
+
+}  // namespace
+
+json toJson(const Decoded& d) {
+    const Layout& L = d.layout;
+    json j;
+    j["format"] = "kbdtool-layout";
+    j["formatVersion"] = 1;
+
+    json flags = json::array();
+    if (L.localeFlags & def::KLLF_ALTGR) flags.push_back("KLLF_ALTGR");
+    if (L.localeFlags & def::KLLF_SHIFTLOCK) flags.push_back("KLLF_SHIFTLOCK");
+    if (L.localeFlags & def::KLLF_LRM_RLM) flags.push_back("KLLF_LRM_RLM");
+    j["root"] = {{"address", d.root},       {"pointerSize", d.pointerSize},
+                 {"localeFlags", L.localeFlags}, {"localeFlagNames", flags},
+                 {"tableVersion", L.localeFlags >> 16}, {"nLgMax", L.nLgMax},
+                 {"cbLgEntry", L.cbLgEntry}, {"hasLigatures", L.hasLigatures},
+                 {"type", L.type},          {"subType", L.subType}};
+
+    json bits = json::array();
+    for (const auto& m : L.modifierBits) bits.push_back({{"vk", m.vk}, {"vkName", vkName(m.vk)}, {"bits", m.bits}});
+    j["modifiers"] = {{"bits", bits}, {"maxModBits", L.maxModBits}, {"modNumber", L.modNumber}};
+
+    json tables = json::array();
+    for (const auto& t : L.charTables) {
+        json rows = json::array();
+        for (const auto& r : t.rows)
+            rows.push_back({{"vk", r.vk},
+                            {"vkName", r.vk == def::VK_NONE ? std::string("dead characters") : vkName(r.vk)},
+                            {"attributes", r.attributes},
+                            {"attributeNames", names(attributeNames(r.attributes))},
+                            {"cells", r.cells}});
+        tables.push_back({{"nModifications", t.nModifications}, {"cbSize", t.cbSize}, {"rows", rows}});
+    }
+    j["charTables"] = tables;
+
+    json dead = json::array();
+    for (const auto& k : L.deadKeys)
+        dead.push_back({{"dead", k.dead}, {"base", k.base}, {"composed", k.composed}, {"flags", k.flags}});
+    j["deadKeys"] = dead;
+
+    json sc = json::array();
+    for (size_t i = 0; i < L.scanCodes.size(); ++i) sc.push_back(scanRow(static_cast<uint8_t>(i), L.scanCodes[i]));
+    j["scanCodes"] = sc;
+    for (const auto* list : {&L.scanCodesE0, &L.scanCodesE1}) {
+        json a = json::array();
+        for (const auto& r : *list) a.push_back(scanRow(r.scanCode, r.entry));
+        j[list == &L.scanCodesE0 ? "scanCodesE0" : "scanCodesE1"] = a;
+    }
+    j["keyNames"] = keyNames(L.keyNames);
+    j["keyNamesExt"] = keyNames(L.keyNamesExt);
+    json dn = json::array();
+    for (const auto& n : L.deadKeyNames) {
+        std::vector<uint16_t> units(n.begin(), n.end());
+        dn.push_back({{"dead", n.empty() ? 0 : n[0]}, {"name", n.empty() ? "" : utf8(n.substr(1))}, {"units", units}});
+    }
+    j["deadKeyNames"] = dn;
+    return j;
+}
+
+Layout layoutFromJson(const json& j) {
+    if (get<std::string>(j, "format") != "kbdtool-layout") throw Error("JSON layout: not a kbdtool layout document");
+    Layout L;
+    const json& root = j.at("root");
+    L.localeFlags = get<uint32_t>(root, "localeFlags");
+    L.nLgMax = get<uint8_t>(root, "nLgMax");
+    L.cbLgEntry = get<uint8_t>(root, "cbLgEntry");
+    L.hasLigatures = get<bool>(root, "hasLigatures");
+    L.type = get<uint32_t>(root, "type");
+    L.subType = get<uint32_t>(root, "subType");
+    const json& mods = j.at("modifiers");
+    for (const auto& m : mods.at("bits")) L.modifierBits.push_back({get<uint8_t>(m, "vk"), get<uint8_t>(m, "bits")});
+    L.maxModBits = get<uint16_t>(mods, "maxModBits");
+    L.modNumber = get<std::vector<uint8_t>>(mods, "modNumber");
+    for (const auto& t : j.at("charTables")) {
+        CharTable tab{get<uint8_t>(t, "nModifications"), get<uint8_t>(t, "cbSize"), {}};
+        for (const auto& r : t.at("rows"))
+            tab.rows.push_back({get<uint8_t>(r, "vk"), get<uint8_t>(r, "attributes"), get<std::vector<uint16_t>>(r, "cells")});
+        L.charTables.push_back(std::move(tab));
+    }
+    for (const auto& k : j.at("deadKeys"))
+        L.deadKeys.push_back({get<uint16_t>(k, "base"), get<uint16_t>(k, "dead"), get<uint16_t>(k, "composed"),
+                              get<uint16_t>(k, "flags")});
+    for (const auto& s : j.at("scanCodes")) L.scanCodes.push_back(get<uint16_t>(s, "entry"));
+    for (const auto& s : j.at("scanCodesE0")) L.scanCodesE0.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
+    for (const auto& s : j.at("scanCodesE1")) L.scanCodesE1.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
+    auto names16 = [](const json& list, std::vector<KeyName>& out) {
+        for (const auto& n : list) out.push_back({get<uint8_t>(n, "scanCode"), utf16(get<std::string>(n, "name"))});
+    };
+    names16(j.at("keyNames"), L.keyNames);
+    names16(j.at("keyNamesExt"), L.keyNamesExt);
+    for (const auto& n : j.at("deadKeyNames")) {
+        const auto units = get<std::vector<uint16_t>>(n, "units");
+        L.deadKeyNames.emplace_back(units.begin(), units.end());
+    }
+    return L;
+}
+
+json toJson(const Typed& t, const Session& s) {
+    const auto& r = t.result;
+    json j = {{"chord", t.chord.text},
+              {"vk", r.vk},
+              {"vkName", vkName(r.vk)},
+              {"output", std::vector<uint16_t>(r.out.begin(), r.out.end())},
+              {"text", utf8(r.out)},
+              {"composed", r.composed},
+              {"capsLock", s.capsLock()},
+              {"numLock", s.numLock()}};
+    j["key"] = r.key.kind == KeyChar::Kind::None
+                   ? json(nullptr)
+                   : json{{"kind", r.key.kind == KeyChar::Kind::Dead ? "dead" : "char"}, {"ch", r.key.ch}};
+    j["pendingDead"] = s.pendingDead() ? json(*s.pendingDead()) : json(nullptr);
+    return j;
+}
+
+}  // namespace kbd
