@@ -15,19 +15,27 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
 
-# ---- The layout image, cross-built from the same tree ----------------------
+# ---- The layout images, cross-built from the same tree ----------------------
 include(ExternalProject)
-set(KBD_IMAGE_DIR ${CMAKE_BINARY_DIR}/image-x86)
-set(KBD_IMAGE_X86 ${KBD_IMAGE_DIR}/kbdQelvo.dll)
-ExternalProject_Add(image-x86
-    SOURCE_DIR       ${CMAKE_SOURCE_DIR}
-    BINARY_DIR       ${KBD_IMAGE_DIR}
-    CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/i686-windows.cmake
-                     -DCMAKE_BUILD_TYPE=Release
-    INSTALL_COMMAND  ""
-    BUILD_ALWAYS     ON
-    BUILD_BYPRODUCTS ${KBD_IMAGE_X86}
-)
+set(KBD_IMAGE_KINDS x86 x64 arm64 wow64)
+set(KBD_TOOLCHAIN_x86   i686-windows)
+set(KBD_TOOLCHAIN_x64   x86_64-windows)
+set(KBD_TOOLCHAIN_arm64 aarch64-windows)
+set(KBD_TOOLCHAIN_wow64 i686-windows-wow64)
+foreach(kind IN LISTS KBD_IMAGE_KINDS)
+    string(TOUPPER ${kind} KIND)
+    set(KBD_IMAGE_${KIND} ${CMAKE_BINARY_DIR}/image-${kind}/kbdQelvo.dll)
+    ExternalProject_Add(image-${kind}
+        SOURCE_DIR       ${CMAKE_SOURCE_DIR}
+        BINARY_DIR       ${CMAKE_BINARY_DIR}/image-${kind}
+        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_TOOLCHAIN_${kind}}.cmake
+                         -DCMAKE_BUILD_TYPE=Release
+        INSTALL_COMMAND  ""
+        BUILD_ALWAYS     ON
+        BUILD_BYPRODUCTS ${KBD_IMAGE_${KIND}}
+    )
+endforeach()
+add_custom_target(images DEPENDS image-x86 image-x64 image-arm64 image-wow64)
 
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
@@ -52,7 +60,7 @@ target_compile_options(kbdcore PRIVATE -Wall -Wextra)
 add_executable(kbdtool tools/kbdtool/main.cpp)
 target_link_libraries(kbdtool PRIVATE kbdcore CLI11::CLI11)
 target_compile_options(kbdtool PRIVATE -Wall -Wextra)
-add_dependencies(kbdtool image-x86)
+add_dependencies(kbdtool images)
 
 # ---- Tests -------------------------------------------------------------------
 option(KBD_BUILD_TESTS "Build the tests" ON)
@@ -65,9 +73,12 @@ if(KBD_BUILD_TESTS)
     target_link_libraries(kbd_tests PRIVATE kbdcore GTest::gtest GTest::gtest_main)
     target_compile_definitions(kbd_tests PRIVATE
         KBD_IMAGE_PATH="${KBD_IMAGE_X86}"
+        KBD_IMAGE_X64_PATH="${KBD_IMAGE_X64}"
+        KBD_IMAGE_ARM64_PATH="${KBD_IMAGE_ARM64}"
+        KBD_IMAGE_WOW64_PATH="${KBD_IMAGE_WOW64}"
         KBDTOOL_PATH="$<TARGET_FILE:kbdtool>")
     target_compile_options(kbd_tests PRIVATE -Wall -Wextra)
-    add_dependencies(kbd_tests image-x86 kbdtool)
+    add_dependencies(kbd_tests images kbdtool)
     gtest_discover_tests(kbd_tests DISCOVERY_TIMEOUT 60)
 endif()
 

@@ -1,6 +1,7 @@
 # Builds the layout image kbdQelvo.dll from include/, layout/ and resources/.
 # Included by the top-level project when it is configured with a Windows
-# cross toolchain (cmake/*-windows.cmake).
+# cross toolchain (cmake/*-windows*.cmake), which names the image's kind:
+# x86, wow64, x64 or arm64. All kinds build from the same table sources.
 
 set(KBD_LAYOUT_SOURCES
     layout/root.cpp
@@ -23,6 +24,9 @@ set_target_properties(kbdQelvo PROPERTIES
 )
 target_include_directories(kbdQelvo PRIVATE include layout)
 target_compile_features(kbdQelvo PRIVATE cxx_std_20)
+if(KBD_IMAGE_KIND STREQUAL "wow64")
+    target_compile_definitions(kbdQelvo PRIVATE KBD_WOW64)
+endif()
 set_target_properties(kbdQelvo PROPERTIES DEFINE_SYMBOL "")
 
 # The version numbers are the project's VERSION, and nowhere else.
@@ -42,13 +46,38 @@ target_compile_options(kbdQelvo PRIVATE $<$<COMPILE_LANGUAGE:CXX>:
 # The link is ours: CMake's Windows rule adds its own /version: and splits
 # options at commas, and the image needs exact header fields.
 set(KBD_DEF_FILE ${CMAKE_SOURCE_DIR}/resources/kbdQelvo.def)
+# The 32-bit images load at 0x10000000 and declare Windows 5.1. The 64-bit
+# ones load above 4 GiB, where a pointer cut to 32 bits shows at once, and
+# declare the oldest version of Windows for their machine (5.2 for x64, 6.2
+# for ARM64), as the loader requires.
+if(KBD_IMAGE_MACHINE STREQUAL "x86")
+    set(KBD_BASE 0x10000000)
+    set(KBD_WINVER 5.1)
+    set(KBD_WINVER_SUB 5.01)
+elseif(KBD_IMAGE_MACHINE STREQUAL "x64")
+    set(KBD_BASE 0x180000000)
+    set(KBD_WINVER 5.2)
+    set(KBD_WINVER_SUB 5.02)
+else()
+    set(KBD_BASE 0x180000000)
+    set(KBD_WINVER 6.2)
+    set(KBD_WINVER_SUB 6.02)
+endif()
+# Loading at the preferred base is what the relocations make optional, so
+# the images do not ask for address-space randomisation; ARM64 images must
+# (the linker insists), and take it.
+if(KBD_IMAGE_MACHINE STREQUAL "arm64")
+    set(KBD_FIXED_BASE "")
+else()
+    set(KBD_FIXED_BASE /dynamicbase:no /nxcompat:no /highentropyva:no)
+endif()
 set(KBD_LINK_OPTIONS
     /nologo /dll /noentry /nodefaultlib /machine:${KBD_IMAGE_MACHINE}
     /def:${KBD_DEF_FILE}
-    /base:0x10000000
+    /base:${KBD_BASE}
     /merge:.rdata=.data /section:.data,ER /section:.rsrc,DR
-    /dynamicbase:no /nxcompat:no
-    /version:5.1 /subsystem:native,5.01 /osversion:5.1
+    ${KBD_FIXED_BASE}
+    /version:${KBD_WINVER} /subsystem:native,${KBD_WINVER_SUB} /osversion:${KBD_WINVER}
     /stack:0x40000,0x1000 /heap:0x100000,0x1000
     /release /timestamp:0 /noimplib
 )

@@ -1,7 +1,8 @@
 // Records and constants of the Windows keyboard-layout format, laid out as the
-// input subsystem reads them from a 32-bit x86 image: 4-byte pointers, natural
-// alignment. Only the layout image includes this header; host tools read the
-// built file with their own offsets and never see these types.
+// input subsystem reads them: natural alignment, and pointer fields as wide as
+// the subsystem's own pointers. Only the layout images include this header;
+// host tools read the built files with their own offsets and never see these
+// types.
 #pragma once
 
 #include "vkcodes.h"
@@ -14,7 +15,40 @@ using WCHAR  = wchar_t;
 
 static_assert(sizeof(WCHAR) == 2, "the layout format stores UTF-16 code units");
 static_assert(sizeof(DWORD) == 4);
-static_assert(sizeof(void*) == 4, "this header describes the 32-bit image");
+
+// ---- Pointer fields ---------------------------------------------------------
+// The one place that chooses the width of the tables' pointer fields. A
+// native image (x86, x64, ARM64) uses its own pointers. The WOW64 image is
+// 32-bit x86 code whose tables a 64-bit input subsystem reads: every pointer
+// field is 8 bytes, 8-aligned, with the address in the low half and the upper
+// half zero. KBD_WOW64 is defined by the build of that image only.
+#if defined(KBD_WOW64)
+static_assert(sizeof(void*) == 4, "the WOW64 image is 32-bit code");
+
+template <class T>
+struct alignas(8) KBD_PTR {
+    T*    ptr = nullptr;
+    DWORD upper = 0;
+
+    constexpr KBD_PTR() = default;
+    constexpr KBD_PTR(decltype(nullptr)) {}
+    template <class U>
+    constexpr KBD_PTR(U* p) : ptr(p) {}
+
+    constexpr T* get() const { return ptr; }
+    template <class U = T>  // a template, so that KBD_PTR<const void> has no element type
+    constexpr U& operator[](unsigned i) const {
+        return ptr[i];
+    }
+    constexpr bool operator==(decltype(nullptr)) const { return ptr == nullptr; }
+};
+inline constexpr unsigned KBD_POINTER_FIELD = 8;
+#else
+template <class T>
+using KBD_PTR = T*;
+inline constexpr unsigned KBD_POINTER_FIELD = sizeof(void*);
+#endif
+static_assert(sizeof(KBD_PTR<const void>) == KBD_POINTER_FIELD);
 
 // ---- Modifier bits and shift-state columns --------------------------------
 inline constexpr BYTE KBDBASE  = 0x00;
@@ -64,7 +98,7 @@ struct VK_TO_BIT {
     BYTE Vk;
     BYTE ModBits;
 };
-using PVK_TO_BIT = const VK_TO_BIT*;
+using PVK_TO_BIT = KBD_PTR<const VK_TO_BIT>;
 
 // Largest modifier mask this layout maps to a column. The platform's header
 // leaves ModNumber open-ended; a C++ aggregate needs its bound, and every
@@ -76,7 +110,7 @@ struct MODIFIERS {
     WORD       wMaxModBits;
     BYTE       ModNumber[MODIFIERS_MAX_MASK + 1];
 };
-using PMODIFIERS = const MODIFIERS*;
+using PMODIFIERS = KBD_PTR<const MODIFIERS>;
 
 // A character row with N shift-state columns: Base, Shift, Ctrl, AltGr, Shift+AltGr.
 template <unsigned N>
@@ -95,11 +129,11 @@ using VK_TO_WCHARS5 = VK_TO_WCHARS<5>;
 // stride; here it is an untyped pointer of the same width, so that tables of
 // every row type can be named in a constant initialiser without a cast.
 struct VK_TO_WCHAR_TABLE {
-    const void* pVkToWchars;
+    KBD_PTR<const void> pVkToWchars;
     BYTE        nModifications;
     BYTE        cbSize;
 };
-using PVK_TO_WCHAR_TABLE = const VK_TO_WCHAR_TABLE*;
+using PVK_TO_WCHAR_TABLE = KBD_PTR<const VK_TO_WCHAR_TABLE>;
 
 // One dead-key composition: base character (low word) and dead character
 // (high word) give wchComposed.
@@ -108,7 +142,7 @@ struct DEADKEY {
     WCHAR  wchComposed;
     USHORT uFlags;
 };
-using PDEADKEY = const DEADKEY*;
+using PDEADKEY = KBD_PTR<const DEADKEY>;
 
 constexpr DWORD DEADTRANS(WCHAR base, WCHAR dead) {
     return static_cast<DWORD>(base) | (static_cast<DWORD>(dead) << 16);
@@ -117,16 +151,19 @@ constexpr DWORD DEADTRANS(WCHAR base, WCHAR dead) {
 // A key name by scan code.
 struct VSC_LPWSTR {
     BYTE         vsc;
-    const WCHAR* pwsz;
+    KBD_PTR<const WCHAR> pwsz;
 };
-using PVSC_LPWSTR = const VSC_LPWSTR*;
+using PVSC_LPWSTR = KBD_PTR<const VSC_LPWSTR>;
+
+// A dead-key name: the dead character, then the name.
+using PKBD_NAME = KBD_PTR<const WCHAR>;
 
 // A scan code after a prefix byte and its virtual-key entry.
 struct VSC_VK {
     BYTE   Vsc;
     USHORT Vk;
 };
-using PVSC_VK = const VSC_VK*;
+using PVSC_VK = KBD_PTR<const VSC_VK>;
 
 // The root record returned by KbdLayerDescriptor.
 struct KBDTABLES {
@@ -135,28 +172,30 @@ struct KBDTABLES {
     PDEADKEY            pDeadKey;
     PVSC_LPWSTR         pKeyNames;
     PVSC_LPWSTR         pKeyNamesExt;
-    const WCHAR* const* pKeyNamesDead;
-    const USHORT*       pusVSCtoVK;
+    KBD_PTR<const PKBD_NAME> pKeyNamesDead;
+    KBD_PTR<const USHORT> pusVSCtoVK;
     BYTE                bMaxVSCtoVK;
     PVSC_VK             pVSCtoVK_E0;
     PVSC_VK             pVSCtoVK_E1;
     DWORD               fLocaleFlags;
     BYTE                nLgMax;
     BYTE                cbLgEntry;
-    const void*         pLigature;
+    KBD_PTR<const void> pLigature;
     DWORD               dwType;
     DWORD               dwSubType;
 };
-using PKBDTABLES = const KBDTABLES*;
+using PKBDTABLES = KBD_PTR<const KBDTABLES>;
 
-// ---- The 32-bit record layout, as the input subsystem reads it ------------
+// ---- The record layout, as the input subsystem reads it --------------------
+// P is the width of a pointer field: 4 (KBDTABLES is 0x3C bytes) or 8 (0x68).
 #define KBD_OFFSET(T, f) __builtin_offsetof(T, f)
+inline constexpr unsigned KBD_P = KBD_POINTER_FIELD;
 
 static_assert(sizeof(VK_TO_BIT) == 2);
-static_assert(sizeof(MODIFIERS) == 16);
+static_assert(sizeof(MODIFIERS) == (KBD_P == 4 ? 16 : 24));
 static_assert(KBD_OFFSET(MODIFIERS, pVkToBit) == 0);
-static_assert(KBD_OFFSET(MODIFIERS, wMaxModBits) == 4);
-static_assert(KBD_OFFSET(MODIFIERS, ModNumber) == 6);
+static_assert(KBD_OFFSET(MODIFIERS, wMaxModBits) == KBD_P);
+static_assert(KBD_OFFSET(MODIFIERS, ModNumber) == KBD_P + 2);
 
 static_assert(sizeof(VK_TO_WCHARS1) == 4);
 static_assert(sizeof(VK_TO_WCHARS2) == 6);
@@ -165,39 +204,45 @@ static_assert(sizeof(VK_TO_WCHARS5) == 12);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, Attributes) == 1);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, wch) == 2);
 
-static_assert(sizeof(VK_TO_WCHAR_TABLE) == 8);
-static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, nModifications) == 4);
-static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, cbSize) == 5);
+static_assert(sizeof(VK_TO_WCHAR_TABLE) == 2 * KBD_P);
+static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, nModifications) == KBD_P);
+static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, cbSize) == KBD_P + 1);
 
 static_assert(sizeof(DEADKEY) == 8);
 static_assert(KBD_OFFSET(DEADKEY, wchComposed) == 4);
 static_assert(KBD_OFFSET(DEADKEY, uFlags) == 6);
 
-static_assert(sizeof(VSC_LPWSTR) == 8);
-static_assert(KBD_OFFSET(VSC_LPWSTR, pwsz) == 4);
+static_assert(sizeof(VSC_LPWSTR) == 2 * KBD_P);
+static_assert(KBD_OFFSET(VSC_LPWSTR, pwsz) == KBD_P);
 
 static_assert(sizeof(VSC_VK) == 4);
 static_assert(KBD_OFFSET(VSC_VK, Vk) == 2);
 
-static_assert(sizeof(KBDTABLES) == 0x3C);
-static_assert(KBD_OFFSET(KBDTABLES, pCharModifiers) == 0x00);
-static_assert(KBD_OFFSET(KBDTABLES, pVkToWcharTable) == 0x04);
-static_assert(KBD_OFFSET(KBDTABLES, pDeadKey) == 0x08);
-static_assert(KBD_OFFSET(KBDTABLES, pKeyNames) == 0x0C);
-static_assert(KBD_OFFSET(KBDTABLES, pKeyNamesExt) == 0x10);
-static_assert(KBD_OFFSET(KBDTABLES, pKeyNamesDead) == 0x14);
-static_assert(KBD_OFFSET(KBDTABLES, pusVSCtoVK) == 0x18);
-static_assert(KBD_OFFSET(KBDTABLES, bMaxVSCtoVK) == 0x1C);
-static_assert(KBD_OFFSET(KBDTABLES, pVSCtoVK_E0) == 0x20);
-static_assert(KBD_OFFSET(KBDTABLES, pVSCtoVK_E1) == 0x24);
-static_assert(KBD_OFFSET(KBDTABLES, fLocaleFlags) == 0x28);
-static_assert(KBD_OFFSET(KBDTABLES, nLgMax) == 0x2C);
-static_assert(KBD_OFFSET(KBDTABLES, cbLgEntry) == 0x2D);
-static_assert(KBD_OFFSET(KBDTABLES, pLigature) == 0x30);
-static_assert(KBD_OFFSET(KBDTABLES, dwType) == 0x34);
-static_assert(KBD_OFFSET(KBDTABLES, dwSubType) == 0x38);
+static_assert(sizeof(KBDTABLES) == (KBD_P == 4 ? 0x3C : 0x68));
+static_assert(KBD_OFFSET(KBDTABLES, pCharModifiers) == 0 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pVkToWcharTable) == 1 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pDeadKey) == 2 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pKeyNames) == 3 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pKeyNamesExt) == 4 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pKeyNamesDead) == 5 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pusVSCtoVK) == 6 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, bMaxVSCtoVK) == 7 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pVSCtoVK_E0) == 8 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, pVSCtoVK_E1) == 9 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, fLocaleFlags) == 10 * KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, nLgMax) == 10 * KBD_P + 4);
+static_assert(KBD_OFFSET(KBDTABLES, cbLgEntry) == 10 * KBD_P + 5);
+static_assert(KBD_OFFSET(KBDTABLES, pLigature) == (KBD_P == 4 ? 0x30 : 0x58));
+static_assert(KBD_OFFSET(KBDTABLES, dwType) == KBD_OFFSET(KBDTABLES, pLigature) + KBD_P);
+static_assert(KBD_OFFSET(KBDTABLES, dwSubType) == KBD_OFFSET(KBDTABLES, dwType) + 4);
 
 #undef KBD_OFFSET
 
-// The layout's one export: the address of its root record.
-extern "C" PKBDTABLES KbdLayerDescriptor();
+// The layout's one export: the address of its root record. The WOW64 image
+// returns it as a 64-bit value (upper half, in EDX, zero).
+#if defined(KBD_WOW64)
+using KBD_ROOT = unsigned long long;
+#else
+using KBD_ROOT = const KBDTABLES*;
+#endif
+extern "C" KBD_ROOT KbdLayerDescriptor();

@@ -87,7 +87,7 @@ constexpr VSC_LPWSTR aKeyNamesExt[] = {
 
 // Each name starts with the dead character itself, then its Unicode name;
 // the platform finds a dead key's name by that first character.
-constexpr const WCHAR* aKeyNamesDead[] = {
+constexpr PKBD_NAME aKeyNamesDead[] = {
     L"="       L"EQUALS SIGN",
     L"\x00AF"  L"MACRON",
     L"\x00B0"  L"DEGREE SIGN",

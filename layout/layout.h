@@ -10,7 +10,7 @@ extern const VK_TO_WCHAR_TABLE aVkToWcharTable[]; // characters.cpp
 extern const DEADKEY           aDeadKey[];        // deadkeys.cpp
 extern const VSC_LPWSTR        aKeyNames[];       // keynames.cpp
 extern const VSC_LPWSTR        aKeyNamesExt[];    // keynames.cpp
-extern const WCHAR* const      aKeyNamesDead[];   // keynames.cpp
+extern const PKBD_NAME         aKeyNamesDead[];   // keynames.cpp
 extern const USHORT            ausVK[];           // scancodes.cpp
 extern const VSC_VK            aE0VscToVk[];      // scancodes.cpp
 extern const VSC_VK            aE1VscToVk[];      // scancodes.cpp

@@ -31,6 +31,10 @@ constinit const KBDTABLES KbdTables = {
 // writable.
 #pragma code_seg(".data")
 
-extern "C" PKBDTABLES KbdLayerDescriptor() {
+extern "C" KBD_ROOT KbdLayerDescriptor() {
+#if defined(KBD_WOW64)
+    return reinterpret_cast<DWORD>(&KbdTables);
+#else
     return &KbdTables;
+#endif
 }

@@ -70,3 +70,22 @@ TEST(Root, Settings) {
                                      p.what == "pKeyNamesDead[11]")
             << p.what;
 }
+
+TEST(Root, EachSettingIsReadFromItsOwnField) {
+    // Our root has zeros in all of these, so a reader that confuses them
+    // would pass on the real image; distinct values in a copy tell them apart.
+    kbdtest::ImageCopy c;
+    const uint64_t root = c.d.root;
+    c.put32(root + 0x28, 0x00020005);  // fLocaleFlags
+    c.put8(root + 0x2C, 3);            // nLgMax
+    c.put8(root + 0x2D, 9);            // cbLgEntry
+    c.put32(root + 0x34, 0x11);        // dwType
+    c.put32(root + 0x38, 0x22);        // dwSubType
+    const Layout L = decode(MappedImage::fromBytes(c.bytes)).layout;
+    EXPECT_EQ(L.localeFlags, 0x00020005u);
+    EXPECT_EQ(L.nLgMax, 3);
+    EXPECT_EQ(L.cbLgEntry, 9);
+    EXPECT_FALSE(L.hasLigatures);  // pLigature at 0x30 is still null
+    EXPECT_EQ(L.type, 0x11u);
+    EXPECT_EQ(L.subType, 0x22u);
+}

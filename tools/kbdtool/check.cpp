@@ -69,25 +69,16 @@ private:
         }
         Decoded d;
         std::vector<Executed> code;
-        std::string firstError;
-        // The width of the tree's pointers: the image's own, or for a 32-bit
-        // image whose 4-byte reading fails, 8 (the layout of a WOW64 image).
-        for (unsigned p : img_.is64() ? std::vector<unsigned>{8} : std::vector<unsigned>{4, 8}) {
-            try {
-                code.clear();
-                d = decode(img_, {p});
-                img_.callExport(kRootExport, p == 8 && !img_.is64(), &code);
-                report_.pointerSize = p;
-                break;
-            } catch (const Error& e) {
-                if (firstError.empty()) firstError = e.what();
-            }
-        }
-        if (!report_.pointerSize) {
-            error("{}", firstError);
+        try {
+            d = decode(img_);  // detects 8-byte pointer fields in a 32-bit (WOW64) image
+            img_.callExport(kRootExport, d.pointerSize == 8 && !img_.is64(), &code);
+            report_.pointerSize = d.pointerSize;
+        } catch (const Error& e) {
+            error("{}", e.what());
             return;
         }
-        if (!img_.is64()) note("tree read with {}-bit pointer fields", report_.pointerSize * 8);
+        note("tree read with {}-bit pointer fields{}", report_.pointerSize * 8,
+             img_.is64() ? "" : report_.pointerSize == 8 ? " (a WOW64 image)" : " (a native 32-bit image)");
         relocations(d, code);
         tables(d.layout);
         elsewhere(d);
@@ -113,7 +104,9 @@ private:
     // Every non-null pointer of the tree, and every address the export's code
     // carries, has a relocation of the right width; nothing else has one.
     void relocations(const Decoded& d, const std::vector<Executed>& code) {
-        const uint8_t want = d.pointerSize == 8 ? kRelDir64 : kRelHighLow;
+        // A 64-bit image fixes up whole 8-byte pointers; a 32-bit one, even
+        // with 8-byte fields (WOW64), fixes up the 32-bit address in the low half.
+        const uint8_t want = img_.is64() ? kRelDir64 : kRelHighLow;
         std::map<uint32_t, uint8_t> relocs;
         for (const auto& r : img_.relocations()) relocs[r.rva] = r.type;
         std::set<uint32_t> used;

@@ -30,9 +30,9 @@ struct Records {
     uint64_t fLocaleFlags() const { return 10 * P; }
     uint64_t nLgMax() const { return 10 * P + 4; }
     uint64_t cbLgEntry() const { return 10 * P + 5; }
-    uint64_t pLigature() const { return 11 * P; }
-    uint64_t dwType() const { return 12 * P; }
-    uint64_t dwSubType() const { return 12 * P + 4; }
+    uint64_t pLigature() const { return (10 * P + 6 + P - 1) / P * P; }  // after the two bytes, aligned
+    uint64_t dwType() const { return pLigature() + P; }
+    uint64_t dwSubType() const { return dwType() + 4; }
     uint64_t kbdTablesSize() const { return P == 4 ? 0x3C : 0x68; }
     // MODIFIERS
     uint64_t wMaxModBits() const { return P; }
@@ -231,8 +231,21 @@ private:
 }  // namespace
 
 Decoded decode(const MappedImage& image, const DecodeOptions& options) {
+    // A 32-bit image holds 4-byte pointer fields, or, built for WOW64,
+    // 8-byte ones; unless told, the reading whose tree validates decides.
+    if (options.pointerSize == 0 && !image.is64()) {
+        try {
+            return decode(image, {4});
+        } catch (const Error& narrow) {
+            try {
+                return decode(image, {8});
+            } catch (const Error&) {
+                throw narrow;
+            }
+        }
+    }
     Decoded out;
-    out.pointerSize = options.pointerSize ? options.pointerSize : (image.is64() ? 8 : 4);
+    out.pointerSize = options.pointerSize ? options.pointerSize : 8;
     if (out.pointerSize != 4 && out.pointerSize != 8)
         throw Error(fmt::format("pointer size must be 4 or 8, not {}", out.pointerSize));
     if (!image.findExport(kRootExport))

@@ -21,8 +21,9 @@ struct PointerSite {
 };
 
 struct DecodeOptions {
-    // Width of the tree's pointer fields in bytes: 4 or 8; 0 takes the
-    // image's own (4 for a 32-bit image, 8 for a 64-bit one).
+    // Width of the tree's pointer fields in bytes: 4 or 8. 0 detects it: 8
+    // for a 64-bit image; for a 32-bit one 4, or 8 (a WOW64 image) when the
+    // tree does not read as valid with 4.
     unsigned pointerSize = 0;
 };
 

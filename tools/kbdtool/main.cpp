@@ -101,6 +101,12 @@ int run(int argc, char** argv) {
     draw->add_option("--out", outDir, "folder for the SVG files (created if missing)")->required();
     draw->add_option("--base", base, "map the image at this address instead of its preferred base");
 
+    unsigned pointerSize = 0;
+    for (auto* sub : {dump, typeCmd, names, draw})
+        sub->add_option("--pointer-size", pointerSize,
+                        "width of the tables' pointer fields: 4 or 8 (default: detected; 8 is a WOW64 image)")
+            ->check(CLI::IsMember({4u, 8u}));
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -114,7 +120,7 @@ int run(int argc, char** argv) {
         std::cout << fmt::format("{}: {}\n", file, r.ok() ? "ok" : "check failed");
         return r.ok() ? 0 : 1;
     }
-    const Decoded d = decodeFile(file, parseBase(base));
+    const Decoded d = decodeFile(file, parseBase(base), {pointerSize});
     if (*draw) {
         for (const auto& path : writeDrawings(d.layout, outDir)) std::cout << path << "\n";
     } else if (*dump) {
