@@ -61,6 +61,17 @@ struct ImageCopy {
     uint64_t end() const { return img.base() + img.sizeOfImage(); }
 };
 
+// Dead characters of the character tables, in row and column order.
+inline std::vector<uint16_t> deadCharsOfTables() {
+    std::vector<uint16_t> out;
+    for (const auto& t : layout().charTables)
+        for (const auto& r : t.rows)
+            if (r.vk == kbd::def::VK_NONE)
+                for (uint16_t c : r.cells)
+                    if (c != kbd::def::WCH_NONE) out.push_back(c);
+    return out;
+}
+
 // The text a sequence of chords gives, e.g. typed({"CapsLock", "AltGr+q"}).
 inline std::u16string typed(std::initializer_list<const char*> chords) {
     std::vector<std::string> v(chords.begin(), chords.end());

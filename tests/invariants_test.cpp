@@ -15,17 +15,6 @@ namespace {
 
 bool isLetter(uint8_t v) { return v >= 'A' && v <= 'Z'; }
 
-// Dead characters of the character tables, in row and column order.
-std::vector<uint16_t> deadCharsOfTables() {
-    std::vector<uint16_t> out;
-    for (const auto& t : layout().charTables)
-        for (const auto& r : t.rows)
-            if (r.vk == def::VK_NONE)
-                for (uint16_t c : r.cells)
-                    if (c != def::WCH_NONE) out.push_back(c);
-    return out;
-}
-
 }  // namespace
 
 TEST(Tables, ListShapeMatchesRowTypes) {
@@ -75,7 +64,7 @@ TEST(Tables, DeadRowsArePairedAndHoldRealCharacters) {
             for (uint16_t c : r.cells) EXPECT_NE(c, def::WCH_LGTR);
         }
     EXPECT_EQ(pairs, 10);
-    EXPECT_EQ(deadCharsOfTables(), (std::vector<uint16_t>{0x3D, 0xAF, 0xB0, 0x5E, 0x2A, 0x5F, 0x68, 0xB4, 0x7E,
+    EXPECT_EQ(kbdtest::deadCharsOfTables(), (std::vector<uint16_t>{0x3D, 0xAF, 0xB0, 0x5E, 0x2A, 0x5F, 0x68, 0xB4, 0x7E,
                                                           0x2C, 0x2E}));
 }
 
