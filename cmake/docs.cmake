@@ -1,0 +1,9 @@
+# Pictures of the layout for the README: `cmake --build build/host --target
+# pictures` redraws docs/ from the built image. The files are committed, and a
+# test fails when they no longer match what kbdtool draws.
+# kbdtool as the command makes the target depend on it, and so on the image.
+add_custom_target(pictures
+    COMMAND kbdtool draw ${KBD_IMAGE_X86} --out ${CMAKE_SOURCE_DIR}/docs
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    COMMENT "Drawing the layout into docs/"
+    VERBATIM)
