@@ -50,6 +50,12 @@ struct ImageCopy {
             if (p.what == what) return p.field;
         throw std::logic_error("no pointer field " + what);
     }
+    // Where the named pointer field points.
+    uint64_t target(const std::string& what) const {
+        for (const auto& p : d.pointers)
+            if (p.what == what) return p.target;
+        throw std::logic_error("no pointer field " + what);
+    }
     void put32(uint64_t va, uint32_t v) { std::memcpy(&bytes[offsetOf(va)], &v, 4); }
     void put8(uint64_t va, uint8_t v) { bytes[offsetOf(va)] = v; }
     // File offset of the n-th section header.
