@@ -54,7 +54,10 @@ add_library(kbdcore STATIC
 target_include_directories(kbdcore PUBLIC tools/kbdtool)
 target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
 target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
-target_link_libraries(kbdcore PUBLIC fmt::fmt nlohmann_json::nlohmann_json PRIVATE LLVM PkgConfig::UNICORN)
+# LLVM's Object library is linked statically: loading the whole shared LLVM
+# at start-up costs more than everything kbdtool then does.
+llvm_map_components_to_libnames(KBD_LLVM_LIBS object support)
+target_link_libraries(kbdcore PUBLIC fmt::fmt nlohmann_json::nlohmann_json PRIVATE ${KBD_LLVM_LIBS} PkgConfig::UNICORN)
 target_compile_options(kbdcore PRIVATE -Wall -Wextra)
 
 add_executable(kbdtool tools/kbdtool/main.cpp)
@@ -91,3 +94,4 @@ if(KBD_BUILD_TESTS)
     target_compile_definitions(kbd_tests PRIVATE LLVM_READOBJ_PATH="${LLVM_READOBJ}")
 endif()
 include(cmake/docs.cmake)
+include(cmake/extras.cmake)
