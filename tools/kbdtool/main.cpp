@@ -58,6 +58,8 @@ int run(int argc, char** argv) {
     CLI::App app{"kbdtool: read a Windows keyboard-layout DLL on any OS, check it and type through it.\n"
                  "Example: kbdtool type kbdQelvo.dll CapsLock AltGr+q"};
     app.require_subcommand(1);
+    app.footer("Exit status: 0 success; 1 the file or a key is at fault, or check found a problem\n"
+               "(one line on stderr says what); 2 a wrong command line.");
     std::string file, base;
 
     auto* dump = app.add_subcommand("dump", "Print every table of the layout.\nExample: kbdtool dump kbdQelvo.dll");
