@@ -1,0 +1,109 @@
+// The resource tree and version block of damaged copies: a reader walks
+// offsets the file gives it, so each must stay inside the directory.
+#include <gtest/gtest.h>
+
+#include "check.h"
+#include "fixture.h"
+#include "version.h"
+
+using namespace kbd;
+using kbdtest::ImageCopy;
+
+namespace {
+
+constexpr unsigned kResourceDirectory = 2;
+
+// File offset of the resource directory's start, and the copy.
+struct ResourceCopy : ImageCopy {
+    size_t root = offsetOf(img.base() + img.directory(kResourceDirectory).rva);
+    void put32At(size_t off, uint32_t v) { std::memcpy(&bytes[off], &v, 4); }
+    uint32_t get32At(size_t off) const {
+        uint32_t v;
+        std::memcpy(&v, &bytes[off], 4);
+        return v;
+    }
+};
+
+std::string versionError(const std::vector<uint8_t>& bytes) {
+    try {
+        readVersion(MappedImage::fromBytes(bytes));
+        return "";
+    } catch (const Error& e) {
+        return e.what();
+    }
+}
+
+}  // namespace
+
+TEST(Resources, OurImageHasOneVersionResourceAndNothingElse) {
+    const auto res = readResources(MappedImage::load(kbdtest::imagePath()));
+    ASSERT_EQ(res.size(), 1u);
+    EXPECT_EQ(res[0].type, RT_VERSION);
+    EXPECT_EQ(res[0].id, 1u);
+    EXPECT_EQ(res[0].language, 0x0409u);
+    // The same block from every image kind.
+    const auto v = readVersion(MappedImage::load(kbdtest::imagePath()));
+    for (const char* path : {KBD_IMAGE_X64_PATH, KBD_IMAGE_ARM64_PATH, KBD_IMAGE_WOW64_PATH}) {
+        const auto w = readVersion(MappedImage::load(path));
+        ASSERT_TRUE(w) << path;
+        EXPECT_EQ(w->stringTables[0].strings, v->stringTables[0].strings) << path;
+        EXPECT_EQ(w->fixed.fileVersionLS, v->fixed.fileVersionLS) << path;
+    }
+}
+
+TEST(Resources, DamagedTreesAreRefused) {
+    {
+        ResourceCopy c;  // the type entry's subdirectory offset points back at the root: a loop
+        c.put32At(c.root + 16 + 4, 0x80000000u);
+        EXPECT_NE(versionError(c.bytes).find("loops back"), std::string::npos) << versionError(c.bytes);
+    }
+    {
+        ResourceCopy c;  // an entry count far beyond the directory
+        c.bytes[c.root + 14] = 0xFF;
+        c.bytes[c.root + 15] = 0x7F;
+        EXPECT_NE(versionError(c.bytes), "");
+    }
+    {
+        ResourceCopy c;  // the type entry points past the end of the directory
+        c.put32At(c.root + 16 + 4, 0x80000000u | 0x00FFFFF0u);
+        EXPECT_NE(versionError(c.bytes).find("runs past the resource directory"), std::string::npos)
+            << versionError(c.bytes);
+    }
+    {
+        ResourceCopy c;  // data at the type level, with no name or language under it
+        c.put32At(c.root + 16 + 4, c.get32At(c.root + 16 + 4) & 0x7FFFFFFF);
+        EXPECT_NE(versionError(c.bytes).find("not under a language"), std::string::npos) << versionError(c.bytes);
+    }
+}
+
+TEST(Resources, ADamagedVersionBlockFailsCheck) {
+    ResourceCopy c;
+    const auto res = readResources(c.img);
+    ASSERT_EQ(res.size(), 1u);
+    const size_t block = c.offsetOf(c.img.base() + res[0].dataRva);
+    c.bytes[block + 6] = 'X';  // the root key is no longer VS_VERSION_INFO
+    EXPECT_NE(versionError(c.bytes).find("not VS_VERSION_INFO"), std::string::npos);
+    bool reported = false;
+    for (const auto& f : checkImage(MappedImage::fromBytes(c.bytes)).findings)
+        reported |= f.level == Finding::Level::Error && f.message.find("version block") != std::string::npos;
+    EXPECT_TRUE(reported);
+}
+
+TEST(Session, DeadKeysLocksAndModifiersKeepTheirStateAcrossPresses) {
+    Session s(kbdtest::layout());
+    const auto press = [&](const char* chord) { return type(s, kbdtest::layout(), parseChord(chord)).result; };
+    EXPECT_TRUE(s.numLock());
+    EXPECT_FALSE(s.capsLock());
+    EXPECT_EQ(press("Shift+4").out, u"");
+    EXPECT_EQ(press("Ctrl+q").out, u"");  // gives nothing: the dead key waits on
+    EXPECT_EQ(s.pendingDead(), uint16_t{0xAF});
+    EXPECT_EQ(press("CapsLock").out, u"");
+    EXPECT_EQ(press("a").out, u"\u0100");  // Caps Lock capitalises the base, then the macron composes
+    EXPECT_FALSE(s.pendingDead());
+    EXPECT_EQ(press("NumLock").out, u"");
+    EXPECT_FALSE(s.numLock());
+    EXPECT_EQ(press("sc:47").out, u"");  // Home, not 7
+    EXPECT_EQ(press("Shift+sc:47").out, u"");
+    EXPECT_EQ(press("NumLock").out, u"");
+    EXPECT_EQ(press("sc:47").out, u"7");
+}
