@@ -107,3 +107,49 @@ TEST(Session, DeadKeysLocksAndModifiersKeepTheirStateAcrossPresses) {
     EXPECT_EQ(press("NumLock").out, u"");
     EXPECT_EQ(press("sc:47").out, u"7");
 }
+
+namespace {
+
+// A version-block entry: wLength, wValueLength, wType, key, value, children,
+// each part 4-aligned from the block's start (offsets here start at 0).
+std::vector<uint8_t> entry(const std::u16string& key, uint16_t type, const std::vector<uint8_t>& value,
+                           uint16_t valueLength, const std::vector<uint8_t>& children = {}) {
+    std::vector<uint8_t> b(6, 0);
+    for (char16_t c : key + u'\0') b.insert(b.end(), {uint8_t(c), uint8_t(c >> 8)});
+    while (b.size() % 4) b.push_back(0);
+    b.insert(b.end(), value.begin(), value.end());
+    while (!children.empty() && b.size() % 4) b.push_back(0);
+    b.insert(b.end(), children.begin(), children.end());
+    b[0] = uint8_t(b.size()), b[1] = uint8_t(b.size() >> 8), b[2] = uint8_t(valueLength), b[4] = uint8_t(type);
+    return b;
+}
+
+std::vector<uint8_t> text(const std::u16string& s) {
+    std::vector<uint8_t> b;
+    for (char16_t c : s + u'\0') b.insert(b.end(), {uint8_t(c), uint8_t(c >> 8)});
+    return b;
+}
+
+std::vector<uint8_t> join(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+    while (a.size() % 4) a.push_back(0);
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+TEST(Resources, AnEmptyTextValueCutShortReadsAsEmptyNotAsTheNextEntries) {
+    // "A" with no value: its entry ends before the 4-aligned place a value
+    // would start. Its length field is cut to the key alone.
+    auto empty = entry(u"A", 1, {}, 0);
+    empty.resize(10);
+    empty[0] = 10;
+    const auto full = entry(u"Name", 1, text(u"value"), 6);
+    const auto table = entry(u"000004B0", 1, {}, 0, join(empty, full));
+    const auto sfi = entry(u"StringFileInfo", 1, {}, 0, table);
+    const VersionInfo v = parseVersionInfo(entry(u"VS_VERSION_INFO", 0, {}, 0, sfi));
+    ASSERT_EQ(v.stringTables.size(), 1u);
+    ASSERT_EQ(v.stringTables[0].strings.size(), 2u);
+    EXPECT_EQ(v.stringTables[0].strings[0], (std::pair<std::string, std::string>{"A", ""}));
+    EXPECT_EQ(v.stringTables[0].strings[1], (std::pair<std::string, std::string>{"Name", "value"}));
+}

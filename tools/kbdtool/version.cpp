@@ -183,7 +183,7 @@ private:
         if (n.value + n.valueLength > n.end) {
             // A text value's length may or may not count its terminator;
             // anything else past the entry is malformed.
-            if (type == 1 && n.value + n.valueLength - 2 <= n.end) n.valueLength -= 2;
+            if (type == 1 && n.valueLength >= 2 && n.value + n.valueLength - 2 <= n.end) n.valueLength -= 2;
             else if (n.valueLength != 0) fail(off, fmt::format("the value of '{}' runs past its entry", n.key));
         }
         n.children = std::min(align4(n.value + n.valueLength), n.end);
