@@ -52,3 +52,10 @@ TEST(Json, DocumentsOfAnotherShapeAreRefused) {
     doc["modifiers"]["maxModBits"] = "seven";
     EXPECT_THROW(layoutFromJson(doc), Error);
 }
+
+TEST(Json, NamesThatUtf8CannotCarryStillRoundTrip) {
+    Decoded d = kbdtest::decoded();
+    d.layout.keyNames[0].name = std::u16string{0xD800, u'x'};       // an unpaired surrogate
+    d.layout.deadKeyNames[0] = std::u16string{0xDFFF, u'y'};
+    EXPECT_EQ(layoutFromJson(json::parse(toJson(d).dump())), d.layout);
+}

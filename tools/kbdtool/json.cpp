@@ -29,7 +29,10 @@ json scanRow(uint8_t sc, uint16_t entry) {
 
 json keyNames(const std::vector<KeyName>& list) {
     json a = json::array();
-    for (const auto& n : list) a.push_back({{"scanCode", n.scanCode}, {"name", utf8(n.name)}});
+    for (const auto& n : list)
+        a.push_back({{"scanCode", n.scanCode},
+                     {"name", utf8(n.name)},
+                     {"units", std::vector<uint16_t>(n.name.begin(), n.name.end())}});
     return a;
 }
 
@@ -128,8 +131,13 @@ Layout layoutFromJson(const json& j) {
     for (const auto& s : j.at("scanCodes")) L.scanCodes.push_back(get<uint16_t>(s, "entry"));
     for (const auto& s : j.at("scanCodesE0")) L.scanCodesE0.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
     for (const auto& s : j.at("scanCodesE1")) L.scanCodesE1.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
+    // The code units are the name exactly; "name" is for reading, and loses
+    // what UTF-8 cannot carry (an unpaired surrogate).
     auto names16 = [](const json& list, std::vector<KeyName>& out) {
-        for (const auto& n : list) out.push_back({get<uint8_t>(n, "scanCode"), utf16(get<std::string>(n, "name"))});
+        for (const auto& n : list) {
+            const auto units = get<std::vector<uint16_t>>(n, "units");
+            out.push_back({get<uint8_t>(n, "scanCode"), std::u16string(units.begin(), units.end())});
+        }
     };
     names16(j.at("keyNames"), L.keyNames);
     names16(j.at("keyNamesExt"), L.keyNamesExt);
