@@ -70,8 +70,7 @@ private:
         Decoded d;
         std::vector<Executed> code;
         try {
-            d = decode(img_);  // detects 8-byte pointer fields in a 32-bit (WOW64) image
-            img_.callExport(kRootExport, d.pointerSize == 8 && !img_.is64(), &code);
+            d = decode(img_, {0, &code});  // detects 8-byte pointer fields in a 32-bit (WOW64) image
             report_.pointerSize = d.pointerSize;
         } catch (const Error& e) {
             error("{}", e.what());

@@ -235,10 +235,10 @@ Decoded decode(const MappedImage& image, const DecodeOptions& options) {
     // 8-byte ones; unless told, the reading whose tree validates decides.
     if (options.pointerSize == 0 && !image.is64()) {
         try {
-            return decode(image, {4});
+            return decode(image, {4, options.trace});
         } catch (const Error& narrow) {
             try {
-                return decode(image, {8});
+                return decode(image, {8, options.trace});
             } catch (const Error&) {
                 throw narrow;
             }
@@ -253,7 +253,8 @@ Decoded decode(const MappedImage& image, const DecodeOptions& options) {
     // 32-bit code that hands out a tree of 64-bit pointers returns the
     // address in EDX:EAX.
     const bool wide = out.pointerSize == 8 && !image.is64();
-    out.root = image.callExport(kRootExport, wide);
+    if (options.trace) options.trace->clear();
+    out.root = image.callExport(kRootExport, wide, options.trace);
     Walker(image, out.pointerSize, out).walk(out.root);
     return out;
 }

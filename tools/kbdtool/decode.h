@@ -25,6 +25,9 @@ struct DecodeOptions {
     // for a 64-bit image; for a 32-bit one 4, or 8 (a WOW64 image) when the
     // tree does not read as valid with 4.
     unsigned pointerSize = 0;
+    // When given, receives the instructions the export ran to return the
+    // root (of the reading that succeeded).
+    std::vector<Executed>* trace = nullptr;
 };
 
 struct Decoded {

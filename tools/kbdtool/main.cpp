@@ -20,6 +20,7 @@
 #include "json.h"
 #include "keyseq.h"
 #include "text.h"
+#include "vk_names.h"
 
 namespace {
 
@@ -41,8 +42,8 @@ std::optional<uint64_t> parseBase(const std::string& s) {
 
 std::string describe(const Typed& t, const Session& s) {
     const auto& r = t.result;
-    if (r.vk == 0x14) return fmt::format("Caps Lock {}", s.capsLock() ? "on" : "off");
-    if (r.vk == 0x90) return fmt::format("Num Lock {}", s.numLock() ? "on" : "off");
+    if (r.vk == vk::CAPITAL) return fmt::format("Caps Lock {}", s.capsLock() ? "on" : "off");
+    if (r.vk == vk::NUMLOCK) return fmt::format("Num Lock {}", s.numLock() ? "on" : "off");
     if (r.vk == def::VK_NONE) return "(no key)";
     if (!r.out.empty()) {
         std::string o;
