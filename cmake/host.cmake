@@ -14,6 +14,7 @@ find_package(CLI11 REQUIRED)
 find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
+pkg_check_modules(XKBCOMMON REQUIRED IMPORTED_TARGET xkbcommon)
 
 # ---- The layout images, cross-built from the same tree ----------------------
 include(ExternalProject)
@@ -50,6 +51,9 @@ add_library(kbdcore STATIC
     tools/kbdtool/check.cpp
     tools/kbdtool/draw.cpp
     tools/kbdtool/json.cpp
+    tools/kbdtool/xkb_keys.cpp
+    tools/kbdtool/xkb_plan.cpp
+    tools/kbdtool/xkb_files.cpp
 )
 target_include_directories(kbdcore PUBLIC tools/kbdtool)
 target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
@@ -57,7 +61,7 @@ target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
 # LLVM's Object library is linked statically: loading the whole shared LLVM
 # at start-up costs more than everything kbdtool then does.
 llvm_map_components_to_libnames(KBD_LLVM_LIBS object support)
-target_link_libraries(kbdcore PUBLIC fmt::fmt nlohmann_json::nlohmann_json PRIVATE ${KBD_LLVM_LIBS} PkgConfig::UNICORN)
+target_link_libraries(kbdcore PUBLIC fmt::fmt nlohmann_json::nlohmann_json PkgConfig::XKBCOMMON PRIVATE ${KBD_LLVM_LIBS} PkgConfig::UNICORN)
 target_compile_options(kbdcore PRIVATE -Wall -Wextra)
 
 add_executable(kbdtool tools/kbdtool/main.cpp)
