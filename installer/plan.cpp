@@ -319,4 +319,14 @@ const char* describe(Status status) {
     return "unknown failure";
 }
 
+size_t placeImages(Machine native, Placement out[2]) {
+    switch (native) {
+    case Machine::X86: out[0] = {Folder::System32, Image::X86}; return 1;
+    case Machine::X64: out[0] = {Folder::System32, Image::X64}; break;
+    case Machine::Arm64: out[0] = {Folder::System32, Image::Arm64}; break;
+    }
+    out[1] = {Folder::SysWow64, Image::Wow64};
+    return 2;
+}
+
 }  // namespace setup

@@ -133,4 +133,21 @@ void planUserCleanup(const UserSnapshot& user, Plan& plan);
 
 const char* describe(Status status);
 
+// ---- Files ------------------------------------------------------------------------
+// The images: one per machine, and the WOW64 one (32-bit code, 64-bit tables)
+// that 32-bit programs load on 64-bit Windows.
+enum class Machine : uint8_t { X86, X64, Arm64 };
+enum class Image : uint8_t { X86, X64, Arm64, Wow64 };
+enum class Folder : uint8_t { System32, SysWow64 };
+
+struct Placement {
+    Folder folder;
+    Image  image;
+};
+
+// Where the images go on a machine: its own image in System32, and on the
+// 64-bit machines the WOW64 image in SysWOW64. Returns how many of `out` it
+// filled (1 or 2).
+size_t placeImages(Machine native, Placement out[2]);
+
 }  // namespace setup
