@@ -81,8 +81,9 @@ bool readLayouts(Snapshot& snapshot, DWORD& error) {
     list = {gLayouts, 0, false};
     HKEY root = openKey(RegKey{HKEY_LOCAL_MACHINE, kLayoutsPath, nullptr}, KEY_READ);
     if (!root) {
+        // No layouts at all (a bare registry, as Wine's): nothing to avoid.
         error = GetLastError();
-        return false;
+        return error == ERROR_FILE_NOT_FOUND;
     }
     LONG r = ERROR_SUCCESS;
     for (DWORD i = 0;; ++i) {

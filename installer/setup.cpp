@@ -3,6 +3,7 @@
 // the plan through the journal (which undoes a half-done run), and tells the
 // user what happened. No C runtime: the entry point is `start`.
 #include <windows.h>
+#include <shellapi.h>
 
 #include "journal.h"
 #include "plan.h"
@@ -31,6 +32,9 @@ struct Options {
     bool     help = false;
     uint16_t language = 0x0409;
 };
+
+// Functions with paths on their stack stay apart ([[gnu::noinline]]): there
+// is no runtime to probe a frame larger than a page.
 
 // ---- Telling the user -----------------------------------------------------------------
 WideBuf<4096> gMessage;
@@ -69,7 +73,7 @@ constexpr wchar_t kUsageText[] =
     L"                   0 done, 3010 done and a restart finishes it, 1 failed and nothing changed,\n"
     L"                   2 wrong command line\n";
 
-bool parseOptions(Options& o, WideBuf<512>& error) {
+[[gnu::noinline]] bool parseOptions(Options& o, WideBuf<512>& error) {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
     if (!argv) {
@@ -262,7 +266,7 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
     return tell(o, kFailed, gMessage.s);
 }
 
-bool keepSetupCopy(Journal& j, Path& copy) {
+[[gnu::noinline]] bool keepSetupCopy(Journal& j, Path& copy) {
     Path folder;
     if (!programFolder(folder)) return j.failureText().add(L"Cannot find the Program Files folder"), false;
     copy.clear().add(folder.s).add(L"\\").add(kProgramFile);
@@ -277,7 +281,7 @@ bool keepSetupCopy(Journal& j, Path& copy) {
     return j.createDirectory(folder.s) && j.writeFile(copy.s, bytes, size);
 }
 
-bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan) {
+[[gnu::noinline]] bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan) {
     const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey};
     Path folder, command, quiet;
     WideBuf<128> comments;
@@ -292,7 +296,7 @@ bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan) {
            j.setDword(key, L"NoRepair", 1);
 }
 
-bool placeImages(Journal& j, Machine machine, bool wow64) {
+[[gnu::noinline]] bool placeImages(Journal& j, Machine machine, bool wow64) {
     Placement where[2];
     const size_t n = placeImages(machine, where);
     for (size_t i = 0; i < n; ++i) {
@@ -308,7 +312,7 @@ bool placeImages(Journal& j, Machine machine, bool wow64) {
     return true;
 }
 
-DWORD install(const Options& o) {
+[[gnu::noinline]] DWORD install(const Options& o) {
     DWORD error = 0;
     if (!readLayouts(gSnapshot, error)) {
         gMessage.clear().add(L"Cannot read the keyboard layouts in HKLM\\").add(kLayoutsPath).add(L": ").error(error);
@@ -335,11 +339,11 @@ DWORD install(const Options& o) {
     gMessage.clear().add(kProductName).add(L" ").add(kVersion);
     switch (gPlan.outcome) {
     case Outcome::Fresh: gMessage.add(L" is installed"); break;
-    case Outcome::Moved: gMessage.add(L" is installed for another language"); break;
-    default: gMessage.add(gPlan.opCount || gJournal.changed() ? L" is updated" : L" was already installed; nothing changed"); break;
+    case Outcome::Moved: gMessage.add(L" is installed for the new language"); break;
+    default: gMessage.add(gJournal.changed() ? L" is updated" : L" was already installed (nothing changed)"); break;
     }
-    gMessage.add(L" for ").add(machineName(machine)).add(L" Windows, as keyboard layout ").add(gPlan.klid);
-    gMessage.add(L" (Layout Id ").hex(gPlan.layoutId, 4).add(L").\n\n");
+    gMessage.add(L": keyboard layout ").add(gPlan.klid).add(L", Layout Id ").hex(gPlan.layoutId, 4);
+    gMessage.add(L", for ").add(machineName(machine)).add(L" Windows.\n\n");
     if (enabled)
         gMessage.add(L"It is in your list of keyboards. ");
     else
@@ -357,7 +361,7 @@ bool uninstallEntryExists() {
     return h != nullptr;
 }
 
-bool removeImagesAndCopy(Journal& j, Machine machine, bool wow64) {
+[[gnu::noinline]] bool removeImagesAndCopy(Journal& j, Machine machine, bool wow64) {
     Placement where[2];
     const size_t n = placeImages(machine, where);
     for (size_t i = 0; i < n; ++i) {
@@ -373,7 +377,7 @@ bool removeImagesAndCopy(Journal& j, Machine machine, bool wow64) {
     return j.removeFile(copy.s) && j.removeDirectory(folder.s);
 }
 
-DWORD uninstall(const Options& o) {
+[[gnu::noinline]] DWORD uninstall(const Options& o) {
     DWORD error = 0;
     if (!readLayouts(gSnapshot, error)) {
         gMessage.clear().add(L"Cannot read the keyboard layouts in HKLM\\").add(kLayoutsPath).add(L": ").error(error);

@@ -20,6 +20,8 @@ inline bool wideEqual(const wchar_t* a, const wchar_t* b) {
     return *a == *b;
 }
 
+// A Text for a Windows call: wchar_t and char16_t are both UTF-16 units here
+// (the setup is built with -fno-strict-aliasing for this view).
 inline const wchar_t* wide(const Text& t) { return reinterpret_cast<const wchar_t*>(t.unit); }
 
 template <size_t N>
@@ -46,7 +48,13 @@ struct WideBuf {
         return *this;
     }
     WideBuf& add(const wchar_t* p) { return add(p, wideLength(p)); }
-    WideBuf& add(const Text& t) { return add(wide(t), t.length); }
+    WideBuf& add(const Text& t) {
+        for (uint16_t i = 0; i < t.length; ++i) {
+            const wchar_t c = static_cast<wchar_t>(t.unit[i]);
+            add(&c, 1);
+        }
+        return *this;
+    }
     WideBuf& ascii(const char* p) {
         while (*p) {
             const wchar_t c = static_cast<wchar_t>(static_cast<unsigned char>(*p++));
