@@ -15,27 +15,7 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
 
-# ---- The layout images, cross-built from the same tree ----------------------
-include(ExternalProject)
-set(KBD_IMAGE_KINDS x86 x64 arm64 wow64)
-set(KBD_TOOLCHAIN_x86   i686-windows)
-set(KBD_TOOLCHAIN_x64   x86_64-windows)
-set(KBD_TOOLCHAIN_arm64 aarch64-windows)
-set(KBD_TOOLCHAIN_wow64 i686-windows-wow64)
-foreach(kind IN LISTS KBD_IMAGE_KINDS)
-    string(TOUPPER ${kind} KIND)
-    set(KBD_IMAGE_${KIND} ${CMAKE_BINARY_DIR}/image-${kind}/kbdQelvo.dll)
-    ExternalProject_Add(image-${kind}
-        SOURCE_DIR       ${CMAKE_SOURCE_DIR}
-        BINARY_DIR       ${CMAKE_BINARY_DIR}/image-${kind}
-        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_TOOLCHAIN_${kind}}.cmake
-                         -DCMAKE_BUILD_TYPE=Release
-        INSTALL_COMMAND  ""
-        BUILD_ALWAYS     ON
-        BUILD_BYPRODUCTS ${KBD_IMAGE_${KIND}}
-    )
-endforeach()
-add_custom_target(images DEPENDS image-x86 image-x64 image-arm64 image-wow64)
+include(cmake/images.cmake)
 
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
@@ -97,3 +77,4 @@ if(KBD_BUILD_TESTS)
 endif()
 include(cmake/docs.cmake)
 include(cmake/extras.cmake)
+include(cmake/setup.cmake)
