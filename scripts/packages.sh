@@ -24,3 +24,7 @@ ensure_packages() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# scripts/package: the cross toolchain, the Windows headers of the setups, zip.
+PACKAGE_PACKAGES=("${BUILD_PACKAGES[@]}" mingw-w64-common zip)
+TEST_PACKAGES+=(zip)
