@@ -321,7 +321,7 @@ bool Journal::writeFile(const wchar_t* path, const void* data, DWORD size) {
     return fail(L"Cannot replace", path, error);
 }
 
-bool Journal::removeFile(const wchar_t* path) {
+bool Journal::removeFile(const wchar_t* path, bool restartMatters) {
     unsigned char* old = nullptr;
     DWORD oldSize = 0;
     bool missing = false;
@@ -339,7 +339,7 @@ bool Journal::removeFile(const wchar_t* path) {
     const DWORD error = GetLastError();
     if (inUse(error) && MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         e->kind = kDelayed;
-        restart_ = true;
+        restart_ = restart_ || restartMatters;
         return true;
     }
     last_ = e->prev;
@@ -358,7 +358,7 @@ bool Journal::createDirectory(const wchar_t* path) {
     return true;
 }
 
-bool Journal::removeDirectory(const wchar_t* path) {
+bool Journal::removeDirectory(const wchar_t* path, bool restartMatters) {
     Entry* e = record(kDirRemoved, 0);
     if (!e) return fail(L"Out of memory removing", path, ERROR_OUTOFMEMORY);
     copyWide(e->path, 512, path);
@@ -371,7 +371,7 @@ bool Journal::removeDirectory(const wchar_t* path) {
     // Not empty yet (our own program, deleted at restart) or in use.
     if (MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) {
         e->kind = kDelayed;
-        restart_ = true;
+        restart_ = restart_ || restartMatters;
         return true;
     }
     last_ = e->prev;

@@ -34,9 +34,11 @@ public:
     // next restart.
     bool writeFile(const wchar_t* path, const void* data, DWORD size);
     // Delete a file (if it exists), at the next restart when it is in use.
-    bool removeFile(const wchar_t* path);
+    // `restartMatters` false: a deletion left for the restart (the running
+    // setup's own file) does not ask the user for one.
+    bool removeFile(const wchar_t* path, bool restartMatters = true);
     bool createDirectory(const wchar_t* path);
-    bool removeDirectory(const wchar_t* path);
+    bool removeDirectory(const wchar_t* path, bool restartMatters = true);
 
     // Undo everything, last change first. Delayed replacements and deletions
     // already scheduled for the next restart cannot be taken back; they are

@@ -373,8 +373,9 @@ bool uninstallEntryExists() {
     Path folder, copy;
     if (!programFolder(folder)) return true;
     copy.add(folder.s).add(L"\\").add(kProgramFile);
-    // The kept copy is usually the program running now: it goes at restart.
-    return j.removeFile(copy.s) && j.removeDirectory(folder.s);
+    // The kept copy is usually the program running now (Settings runs it): it
+    // goes at the next restart, which nobody needs to make for it.
+    return j.removeFile(copy.s, false) && j.removeDirectory(folder.s, false);
 }
 
 [[gnu::noinline]] DWORD uninstall(const Options& o) {

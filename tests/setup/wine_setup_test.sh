@@ -126,13 +126,22 @@ cmp -s "$WORK/files-install.txt" "$WORK/files-again.txt" || fail "the second ins
 echo "== After the second install: files (same sizes, hashes and times)"
 files
 
-# ---- Uninstall
+# ---- Uninstall, after the user has chosen the layout: Windows lists it in
+# Preload through a substitute id, here between the two others
+echo
+echo "== The user's keyboard list names the layout (Preload 2 = d0020409 = $klid)"
+batch chosen "reg add \"$USERKEY\\Preload\" /v 3 /d 00000407 /f >nul" \
+    "reg add \"$USERKEY\\Preload\" /v 2 /d d0020409 /f >nul" \
+    "reg add \"$USERKEY\\Substitutes\" /v d0020409 /d $klid /f >nul"
+snapshot chosen
+diff -u "$WORK/again.txt" "$WORK/chosen.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
 echo
 echo "== Uninstall"
 run_setup uninstall --quiet --uninstall || fail "uninstall exited non-zero"
 snapshot uninstall
 if cmp -s "$WORK/before.txt" "$WORK/uninstall.txt"; then
-    echo "== After uninstall: registry export identical to the one before install (foreign a0000409 included)"
+    echo "== After uninstall: registry export identical to the one before install"
+    echo "   (foreign a0000409 kept; Preload back to 1 = 00000409, 2 = 00000407; substitute d0020409 gone)"
 else
     fail "the registry after uninstall differs from before install:"
     diff -u "$WORK/before.txt" "$WORK/uninstall.txt" | sed 's/^/  /'
