@@ -54,7 +54,6 @@ if(KBD_BUILD_TESTS)
     file(GLOB KBD_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
     # The setup's planner is portable code both sides compile.
     add_executable(kbd_tests ${KBD_TEST_SOURCES} installer/plan.cpp)
-    target_include_directories(kbd_tests PRIVATE installer)
     target_link_libraries(kbd_tests PRIVATE kbdcore GTest::gtest GTest::gtest_main)
     target_compile_definitions(kbd_tests PRIVATE
         KBD_IMAGE_PATH="${KBD_IMAGE_X86}"

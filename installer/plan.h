@@ -11,7 +11,7 @@
 //   HKCU\Keyboard Layout\Substitutes    substitute id = KLID
 #pragma once
 
-#include "text.h"
+#include "fixed_text.h"
 
 namespace setup {
 

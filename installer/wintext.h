@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "text.h"
+#include "fixed_text.h"
 
 namespace setup {
 

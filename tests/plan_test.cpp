@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plan.h"
+#include "../installer/plan.h"
 
 using namespace setup;
 

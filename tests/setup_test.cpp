@@ -26,13 +26,13 @@ std::vector<uint8_t> fileBytes(const std::string& path) {
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-struct Setup {
+struct SetupFile {
     const char* name;
     const char* path;
     uint16_t    machine;
 };
 
-const Setup kSetups[] = {
+const SetupFile kSetups[] = {
     {"x86", KBD_SETUP_X86_PATH, COFF::IMAGE_FILE_MACHINE_I386},
     {"x64", KBD_SETUP_X64_PATH, COFF::IMAGE_FILE_MACHINE_AMD64},
     {"arm64", KBD_SETUP_ARM64_PATH, COFF::IMAGE_FILE_MACHINE_ARM64},
@@ -63,27 +63,33 @@ struct Opened {
         readResources();
     }
 
+    template <class T>
+    static T take(llvm::Expected<T> v) {
+        if (!v) throw std::runtime_error(llvm::toString(v.takeError()));
+        return std::move(*v);
+    }
+
+    // Type, name, first language: the setup's resources have one language each.
     void readResources() {
-        for (const llvm::object::SectionRef& s : obj->sections()) {
-            auto name = s.getName();
-            if (!name || *name != ".rsrc") continue;
-            llvm::object::ResourceSectionRef rsrc;
-            if (auto err = rsrc.load(obj.get(), obj->getCOFFSection(s))) throw std::runtime_error(llvm::toString(std::move(err)));
-            auto root = rsrc.getBaseTable();
-            if (!root) throw std::runtime_error(llvm::toString(root.takeError()));
-            for (uint32_t t = root->NumberOfNameEntries; t < root->NumberOfNameEntries + root->NumberOfIDEntries; ++t) {
-                auto typeEntry = rsrc.getTableEntry(*root, t);
-                auto names = rsrc.getEntrySubDir(*typeEntry);
-                for (uint32_t n = names->NumberOfNameEntries; n < names->NumberOfNameEntries + names->NumberOfIDEntries; ++n) {
-                    auto nameEntry = rsrc.getTableEntry(*names, n);
-                    auto langs = rsrc.getEntrySubDir(*nameEntry);
-                    auto langEntry = rsrc.getTableEntry(*langs, 0);
-                    auto data = rsrc.getEntryData(*langEntry);
-                    auto contents = rsrc.getContents(*data);
-                    if (!contents) throw std::runtime_error(llvm::toString(contents.takeError()));
-                    resources[{typeEntry->Identifier.ID, nameEntry->Identifier.ID}] =
-                        std::vector<uint8_t>(contents->begin(), contents->end());
-                }
+        llvm::object::ResourceSectionRef rsrc;
+        if (auto err = rsrc.load(obj.get())) throw std::runtime_error(llvm::toString(std::move(err)));
+        const auto& root = take(rsrc.getBaseTable());
+        auto ids = [](const llvm::object::coff_resource_dir_table& t) {
+            std::vector<uint32_t> out;
+            for (uint32_t i = t.NumberOfNameEntries; i < uint32_t(t.NumberOfNameEntries) + t.NumberOfIDEntries; ++i)
+                out.push_back(i);
+            return out;
+        };
+        for (uint32_t t : ids(root)) {
+            const auto& typeEntry = take(rsrc.getTableEntry(root, t));
+            const auto& names = take(rsrc.getEntrySubDir(typeEntry));
+            for (uint32_t n : ids(names)) {
+                const auto& nameEntry = take(rsrc.getTableEntry(names, n));
+                const auto& langs = take(rsrc.getEntrySubDir(nameEntry));
+                const auto& data = take(rsrc.getEntryData(take(rsrc.getTableEntry(langs, 0))));
+                const llvm::StringRef contents = take(rsrc.getContents(data));
+                resources[{typeEntry.Identifier.ID, nameEntry.Identifier.ID}] =
+                    std::vector<uint8_t>(contents.bytes_begin(), contents.bytes_end());
             }
         }
     }
@@ -93,7 +99,7 @@ struct Opened {
 
 TEST(SetupProgram, EachIsForItsMachineAndImportsOnlySystemDlls) {
     const std::set<std::string> system = {"kernel32.dll", "advapi32.dll", "user32.dll", "shell32.dll"};
-    for (const Setup& s : kSetups) {
+    for (const SetupFile& s : kSetups) {
         SCOPED_TRACE(s.name);
         Opened o(s.path);
         EXPECT_EQ(o.obj->getMachine(), s.machine);
@@ -109,7 +115,7 @@ TEST(SetupProgram, EachIsForItsMachineAndImportsOnlySystemDlls) {
 }
 
 TEST(SetupProgram, ManifestAsksForAdministratorRights) {
-    for (const Setup& s : kSetups) {
+    for (const SetupFile& s : kSetups) {
         SCOPED_TRACE(s.name);
         Opened o(s.path);
         const auto it = o.resources.find({24 /* RT_MANIFEST */, 1});
@@ -123,7 +129,7 @@ TEST(SetupProgram, ManifestAsksForAdministratorRights) {
 TEST(SetupProgram, CarriesTheFourBuiltImagesByteForByte) {
     const std::pair<uint32_t, const char*> images[] = {
         {101, KBD_IMAGE_PATH}, {102, KBD_IMAGE_X64_PATH}, {103, KBD_IMAGE_ARM64_PATH}, {104, KBD_IMAGE_WOW64_PATH}};
-    for (const Setup& s : kSetups) {
+    for (const SetupFile& s : kSetups) {
         SCOPED_TRACE(s.name);
         Opened o(s.path);
         size_t rcdata = 0;
