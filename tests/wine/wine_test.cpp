@@ -1,0 +1,270 @@
+// The x64 image in a real Windows loader: kbdwalk.exe (tests/windows) runs
+// under Wine, loads the image at two bases other than its own, walks the tree
+// through the pointers the loader relocated and reads the version block with
+// the system's functions. What it finds must be what kbdtool reads from the
+// same file mapped at the same base.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "decode.h"
+#include "version.h"
+
+using nlohmann::json;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr unsigned kRelocationDirectory = 5;
+constexpr unsigned kRelBasedDir64 = 10;
+
+std::string quoted(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+std::string readFile(const fs::path& p) {
+    std::ifstream f(p, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
+// A unique file name in the build's scratch folder for this test.
+fs::path scratch(const std::string& name) {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir = fs::path(KBD_WINE_WORK_DIR) / (info ? info->name() : "run");
+    fs::create_directories(dir);
+    return dir / name;
+}
+
+struct Command {
+    int         status = -1;
+    std::string out;
+    std::string err;
+};
+
+Command run(const std::string& command, const std::string& tag) {
+    const fs::path out = scratch(tag + ".out"), err = scratch(tag + ".err");
+    const int st = std::system((command + " >" + quoted(out) + " 2>" + quoted(err)).c_str());
+    return {WIFEXITED(st) ? WEXITSTATUS(st) : -1, readFile(out), readFile(err)};
+}
+
+// The file as a Windows program sees it, on the drive Wine maps to /.
+std::string windowsPath(const fs::path& p) {
+    std::string s = "Z:" + fs::absolute(p).string();
+    for (char& c : s)
+        if (c == '/') c = '\\';
+    return s;
+}
+
+// kbdwalk's run on a file; `log` is what scripts/wine said (Wine's messages
+// when the run failed), shown with any failure.
+struct Walk {
+    Command cmd;
+    json    doc;
+    std::string log() const { return fmt::format("status {}\nstdout:\n{}\nstderr:\n{}", cmd.status, cmd.out.substr(0, 4000), cmd.err); }
+};
+
+Walk walk(const fs::path& dll, const std::vector<std::string>& stringKeys = {}) {
+    std::string command = fmt::format("{} {}", quoted(KBD_WINE_PATH), quoted(KBDWALK_PATH));
+    for (const auto& k : stringKeys) command += " --string " + quoted(k);
+    command += " " + quoted(windowsPath(dll));
+    Walk w{run(command, dll.stem().string()), {}};
+    w.doc = json::parse(w.cmd.out, nullptr, false);
+    return w;
+}
+
+// kbdtool's model of the file mapped at `base`, without the names it sets
+// beside numbers for reading (kbdwalk writes numbers and strings only).
+json kbdtoolModel(const fs::path& dll, uint64_t base) {
+    const Command c = run(fmt::format("{} dump --json --base {:#x} {}", quoted(KBDTOOL_PATH), base, quoted(dll)),
+                          fmt::format("kbdtool-{:x}", base));
+    if (c.status != 0) throw std::runtime_error("kbdtool dump failed: " + c.err);
+    json j = json::parse(c.out);
+    std::function<void(json&)> strip = [&](json& v) {
+        if (v.is_object()) {
+            for (const char* k : {"vkName", "attributeNames", "localeFlagNames"}) v.erase(k);
+            if (v.contains("flags") && v["flags"].is_array()) v.erase("flags");  // scan-code flag names
+            for (auto& [k, sub] : v.items()) strip(sub);
+        } else if (v.is_array()) {
+            for (auto& sub : v) strip(sub);
+        }
+    };
+    strip(j);
+    j.erase("format");
+    j.erase("formatVersion");
+    return j;
+}
+
+// Where two models part, for the failure message.
+std::string difference(const json& wine, const json& kbdtool) {
+    std::string s;
+    int n = 0;
+    for (const auto& op : json::diff(kbdtool, wine)) {
+        if (++n > 8) return s + "...\n";
+        s += op.dump() + "\n";
+    }
+    return s;
+}
+
+const fs::path kImage = KBD_IMAGE_X64_PATH;
+
+kbd::VersionInfo kbdtoolVersion() {
+    const auto v = kbd::readVersion(kbd::MappedImage::load(kImage));
+    if (!v) throw std::runtime_error("kbdtool finds no version block in the x64 image");
+    return *v;
+}
+
+bool writable(uint64_t protect) { return protect & (0x04 | 0x08 | 0x40 | 0x80); }
+bool executable(uint64_t protect) { return protect & (0x10 | 0x20 | 0x40 | 0x80); }
+
+}  // namespace
+
+TEST(Wine, LoaderGivesKbdtoolsModelAtTwoForeignBases) {
+    const Walk w = walk(kImage);
+    ASSERT_EQ(w.cmd.status, 0) << w.log();
+    ASSERT_FALSE(w.doc.is_discarded()) << w.log();
+    ASSERT_EQ(w.doc["loads"].size(), 2u) << w.log();
+    const uint64_t preferred = w.doc["preferredBase"];
+    std::set<uint64_t> bases;
+    for (const auto& load : w.doc["loads"]) {
+        const uint64_t base = load["base"];
+        EXPECT_NE(base, preferred);
+        bases.insert(base);
+        const json expected = kbdtoolModel(kImage, base);
+        EXPECT_EQ(load["layout"], expected) << fmt::format("at base {:#x}, Wine's reading differs from kbdtool's:\n{}",
+                                                           base, difference(load["layout"], expected))
+                                            << w.log();
+        std::printf("Wine loaded %s at %#llx\n", kImage.filename().c_str(), static_cast<unsigned long long>(base));
+    }
+    EXPECT_EQ(bases.size(), 2u) << "both loads at the same base";
+}
+
+TEST(Wine, ExportAndPagesAreAsTheLoaderMapsThem) {
+    const Walk w = walk(kImage);
+    ASSERT_EQ(w.cmd.status, 0) << w.log();
+    ASSERT_EQ(w.doc["loads"].size(), 2u) << w.log();
+    for (const auto& load : w.doc["loads"]) {
+        const uint64_t base = load["base"], end = base + load["size"].get<uint64_t>();
+        const uint64_t byName = load["export"]["byName"], root = load["layout"]["root"]["address"];
+        EXPECT_EQ(load["export"]["byOrdinal"], byName);
+        EXPECT_TRUE(byName >= base && byName < end);
+        EXPECT_TRUE(executable(load["export"]["protect"]));
+        EXPECT_EQ(load["roots"], json::array({root, root}));
+        EXPECT_TRUE(root >= base && root < end);
+        // The whole module, headers to relocations: nothing writable.
+        uint64_t covered = 0;
+        for (const auto& r : load["regions"]) {
+            EXPECT_FALSE(writable(r["protect"])) << fmt::format("region at {:#x}", r["address"].get<uint64_t>());
+            covered += r["size"].get<uint64_t>();
+        }
+        EXPECT_EQ(covered, end - base);
+    }
+}
+
+TEST(Wine, VersionBlockIsWhatKbdtoolReads) {
+    const kbd::VersionInfo v = kbdtoolVersion();
+    ASSERT_EQ(v.stringTables.size(), 1u);
+    std::vector<std::string> keys;
+    for (const auto& [k, value] : v.stringTables[0].strings) keys.push_back(k);
+    const Walk w = walk(kImage, keys);
+    ASSERT_EQ(w.cmd.status, 0) << w.log();
+    const json& got = w.doc["version"];
+
+    const auto& f = v.fixed;
+    const json fixed = {{"signature", f.signature},         {"structVersion", f.structVersion},
+                        {"fileVersionMS", f.fileVersionMS}, {"fileVersionLS", f.fileVersionLS},
+                        {"productVersionMS", f.productVersionMS}, {"productVersionLS", f.productVersionLS},
+                        {"fileFlagsMask", f.fileFlagsMask}, {"fileFlags", f.fileFlags},
+                        {"fileOS", f.fileOS},               {"fileType", f.fileType},
+                        {"fileSubtype", f.fileSubtype},     {"fileDateMS", f.fileDateMS},
+                        {"fileDateLS", f.fileDateLS}};
+    EXPECT_EQ(got["fixed"], fixed);
+
+    json translations = json::array();
+    for (const auto& [language, codePage] : v.translations) translations.push_back({language, codePage});
+    EXPECT_EQ(got["translations"], translations);
+    EXPECT_TRUE(strcasecmp(got["stringTable"].get<std::string>().c_str(), v.stringTables[0].key.c_str()) == 0)
+        << got["stringTable"] << " against " << v.stringTables[0].key;
+
+    json strings = json::array();
+    for (const auto& [k, value] : v.stringTables[0].strings) strings.push_back({{"key", k}, {"value", value}});
+    EXPECT_EQ(got["strings"], strings);
+}
+
+// A copy with the relocation of one pointer field removed: the loader leaves
+// that pointer aimed at the preferred base, and kbdwalk must say so. This is
+// the proof that the comparison above can fail.
+TEST(Wine, DamagedCopyShowsTheUnrelocatedPointer) {
+    std::vector<uint8_t> bytes;
+    {
+        const std::string s = readFile(kImage);
+        bytes.assign(s.begin(), s.end());
+    }
+    const auto img = kbd::MappedImage::fromBytes(bytes);
+    const auto d = kbd::decode(img);
+    // The last pointer the walk follows: everything before it is read first.
+    const kbd::PointerSite* victim = nullptr;
+    for (const auto& p : d.pointers)
+        if (p.target) victim = &p;
+    ASSERT_NE(victim, nullptr);
+    const uint32_t fieldRva = static_cast<uint32_t>(victim->field - img.base());
+
+    auto fileOffset = [&](uint32_t rva) -> size_t {
+        for (const auto& s : img.sections())
+            if (rva >= s.rva && rva < s.rva + s.rawSize) return s.rawOffset + (rva - s.rva);
+        throw std::runtime_error("address not in the file");
+    };
+    const auto dir = img.directory(kRelocationDirectory);
+    bool removed = false;
+    for (uint32_t block = 0; block + 8 <= dir.size && !removed;) {
+        uint32_t page, size;
+        std::memcpy(&page, &bytes[fileOffset(dir.rva + block)], 4);
+        std::memcpy(&size, &bytes[fileOffset(dir.rva + block + 4)], 4);
+        ASSERT_GE(size, 8u);
+        for (uint32_t e = 8; e + 2 <= size; e += 2) {
+            uint8_t* entry = &bytes[fileOffset(dir.rva + block + e)];
+            const uint16_t v = static_cast<uint16_t>(entry[0] | entry[1] << 8);
+            if (v >> 12 == kRelBasedDir64 && page + (v & 0xFFF) == fieldRva) {
+                entry[0] = entry[1] = 0;  // IMAGE_REL_BASED_ABSOLUTE: padding, no fix-up
+                removed = true;
+                break;
+            }
+        }
+        block += size;
+    }
+    ASSERT_TRUE(removed) << "no relocation for " << victim->what;
+
+    const fs::path copy = scratch("kbdQelvo-unrelocated.dll");
+    std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    const Walk w = walk(copy);
+    ASSERT_EQ(w.cmd.status, 1) << "the damaged copy passed\n" << w.log();
+    ASSERT_FALSE(w.doc.is_discarded()) << w.log();
+    ASSERT_EQ(w.doc["loads"].size(), 2u) << w.log();
+    // Each load reports that one field, still holding its value for the
+    // preferred base, and nothing else.
+    const json& problems = w.doc["problems"];
+    ASSERT_EQ(problems.size(), 2u) << problems.dump(1);
+    for (int load = 0; load < 2; ++load) {
+        const uint64_t base = w.doc["loads"][load]["base"];
+        const json& p = problems[load];
+        EXPECT_EQ(p["load"], load);
+        EXPECT_EQ(p["field"], base + fieldRva) << p.dump();
+        EXPECT_EQ(p["value"], victim->target) << p.dump();
+        EXPECT_EQ(p["problem"], "lies outside the module") << p.dump();
+    }
+}
