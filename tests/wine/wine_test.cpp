@@ -212,54 +212,86 @@ TEST(Wine, VersionBlockIsWhatKbdtoolReads) {
     EXPECT_EQ(got["strings"], strings);
 }
 
+// A copy of the image to damage, and where its parts are in the file.
+struct Copy {
+    std::vector<uint8_t> bytes;
+    kbd::MappedImage     img;
+    kbd::Decoded         d;
+
+    static Copy of(const fs::path& path) {
+        const std::string s = readFile(path);
+        std::vector<uint8_t> b(s.begin(), s.end());
+        auto img = kbd::MappedImage::fromBytes(b);
+        auto d = kbd::decode(img);
+        return {std::move(b), std::move(img), std::move(d)};
+    }
+    size_t fileOffset(uint32_t rva) const {
+        for (const auto& s : img.sections())
+            if (rva >= s.rva && rva < s.rva + s.rawSize) return s.rawOffset + (rva - s.rva);
+        throw std::runtime_error(fmt::format("RVA {:#x} is not in the file", rva));
+    }
+    uint32_t u32(size_t off) const {
+        uint32_t v;
+        std::memcpy(&v, &bytes[off], 4);
+        return v;
+    }
+    // Turns the base relocation of the field at `rva` into padding; false
+    // when there is none.
+    bool removeRelocation(uint32_t rva) {
+        const auto dir = img.directory(kRelocationDirectory);
+        for (uint32_t block = 0; block + 8 <= dir.size;) {
+            const uint32_t page = u32(fileOffset(dir.rva + block)), size = u32(fileOffset(dir.rva + block + 4));
+            if (size < 8) return false;
+            for (uint32_t e = 8; e + 2 <= size; e += 2) {
+                uint8_t* entry = &bytes[fileOffset(dir.rva + block + e)];
+                const unsigned v = entry[0] | entry[1] << 8;
+                if (v >> 12 == kRelBasedDir64 && page + (v & 0xFFF) == rva) {
+                    entry[0] = entry[1] = 0;  // IMAGE_REL_BASED_ABSOLUTE: no fix-up
+                    return true;
+                }
+            }
+            block += size;
+        }
+        return false;
+    }
+    // Sets characteristics bits of the named section's header.
+    bool addSectionFlags(const std::string& name, uint32_t flags) {
+        const uint32_t pe = u32(0x3C);
+        const size_t first = pe + 24 + (bytes[pe + 20] | bytes[pe + 21] << 8);
+        const unsigned count = bytes[pe + 6] | bytes[pe + 7] << 8;
+        for (unsigned i = 0; i < count; ++i) {
+            const size_t h = first + 40 * i;
+            if (std::string(reinterpret_cast<const char*>(&bytes[h]), strnlen(reinterpret_cast<const char*>(&bytes[h]), 8)) != name)
+                continue;
+            const uint32_t c = u32(h + 36) | flags;
+            std::memcpy(&bytes[h + 36], &c, 4);
+            return true;
+        }
+        return false;
+    }
+    fs::path save(const std::string& name) const {
+        const fs::path path = scratch(name);
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        return path;
+    }
+};
+
 // A copy with the relocation of one pointer field removed: the loader leaves
 // that pointer aimed at the preferred base, and kbdwalk must say so. This is
 // the proof that the comparison above can fail.
 TEST(Wine, DamagedCopyShowsTheUnrelocatedPointer) {
-    std::vector<uint8_t> bytes;
-    {
-        const std::string s = readFile(kImage);
-        bytes.assign(s.begin(), s.end());
-    }
-    const auto img = kbd::MappedImage::fromBytes(bytes);
-    const auto d = kbd::decode(img);
+    Copy c = Copy::of(kImage);
     // The last pointer the walk follows: everything before it is read first.
     const kbd::PointerSite* victim = nullptr;
-    for (const auto& p : d.pointers)
+    for (const auto& p : c.d.pointers)
         if (p.target) victim = &p;
     ASSERT_NE(victim, nullptr);
-    const uint32_t fieldRva = static_cast<uint32_t>(victim->field - img.base());
+    const uint32_t fieldRva = static_cast<uint32_t>(victim->field - c.img.base());
+    ASSERT_TRUE(c.removeRelocation(fieldRva)) << "no relocation for " << victim->what;
 
-    auto fileOffset = [&](uint32_t rva) -> size_t {
-        for (const auto& s : img.sections())
-            if (rva >= s.rva && rva < s.rva + s.rawSize) return s.rawOffset + (rva - s.rva);
-        throw std::runtime_error("address not in the file");
-    };
-    const auto dir = img.directory(kRelocationDirectory);
-    bool removed = false;
-    for (uint32_t block = 0; block + 8 <= dir.size && !removed;) {
-        uint32_t page, size;
-        std::memcpy(&page, &bytes[fileOffset(dir.rva + block)], 4);
-        std::memcpy(&size, &bytes[fileOffset(dir.rva + block + 4)], 4);
-        ASSERT_GE(size, 8u);
-        for (uint32_t e = 8; e + 2 <= size; e += 2) {
-            uint8_t* entry = &bytes[fileOffset(dir.rva + block + e)];
-            const uint16_t v = static_cast<uint16_t>(entry[0] | entry[1] << 8);
-            if (v >> 12 == kRelBasedDir64 && page + (v & 0xFFF) == fieldRva) {
-                entry[0] = entry[1] = 0;  // IMAGE_REL_BASED_ABSOLUTE: padding, no fix-up
-                removed = true;
-                break;
-            }
-        }
-        block += size;
-    }
-    ASSERT_TRUE(removed) << "no relocation for " << victim->what;
-
-    const fs::path copy = scratch("kbdQelvo-unrelocated.dll");
-    std::ofstream(copy, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-
-    const Walk w = walk(copy);
-    ASSERT_EQ(w.cmd.status, 1) << "the damaged copy passed\n" << w.log();
+    // A name with spaces, which must reach the program whole.
+    const Walk w = walk(c.save("kbdQelvo unrelocated (copy).dll"));
+    ASSERT_EQ(w.cmd.status, 1) << "kbdwalk did not report the damage" << w.log();
     ASSERT_FALSE(w.doc.is_discarded()) << w.log();
     ASSERT_EQ(w.doc["loads"].size(), 2u) << w.log();
     // Each load reports that one field, still holding its value for the
@@ -273,5 +305,24 @@ TEST(Wine, DamagedCopyShowsTheUnrelocatedPointer) {
         EXPECT_EQ(p["field"], base + fieldRva) << p.dump();
         EXPECT_EQ(p["value"], victim->target) << p.dump();
         EXPECT_EQ(p["problem"], "lies outside the module") << p.dump();
+    }
+}
+
+// Tables the loader maps writable are a fault of the image, and reported as
+// one; the tree is still read in full.
+TEST(Wine, WritableTablesAreReported) {
+    Copy c = Copy::of(kImage);
+    ASSERT_TRUE(c.addSectionFlags(".data", 0x80000000u));  // IMAGE_SCN_MEM_WRITE
+    const Walk w = walk(c.save("kbdQelvo-writable.dll"));
+    ASSERT_EQ(w.cmd.status, 1) << "kbdwalk did not report the writable tables" << w.log();
+    ASSERT_EQ(w.doc["loads"].size(), 2u) << w.log();
+    for (int load = 0; load < 2; ++load) {
+        const json& l = w.doc["loads"][load];
+        bool reported = false;
+        for (const auto& p : w.doc["problems"])
+            reported |= p["load"] == load && p["problem"] == "is in writable memory" &&
+                        p["value"].get<uint64_t>() >= l["base"].get<uint64_t>();
+        EXPECT_TRUE(reported) << w.doc["problems"].dump(1);
+        EXPECT_TRUE(l["layout"] == kbdtoolModel(kImage, l["base"])) << "load " << load;
     }
 }
