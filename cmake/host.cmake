@@ -106,7 +106,8 @@ if(KBD_BUILD_TESTS AND KBD_WINE_TESTS)
         KBDTOOL_PATH="$<TARGET_FILE:kbdtool>"
         KBDWALK_PATH="${kbdwalk-x64_PATH}"
         KBD_WINE_PATH="${KBD_WINE}"
-        KBD_WINE_WORK_DIR="${CMAKE_BINARY_DIR}/wine-runs")
+        KBD_WINE_WORK_DIR="${CMAKE_BINARY_DIR}/wine-runs"
+        LLVM_READOBJ_PATH="${LLVM_READOBJ}")
     target_compile_options(kbd_wine_tests PRIVATE -Wall -Wextra)
     add_dependencies(kbd_wine_tests images kbdtool kbdwalk-x64)
     kbd_wine_gtest(kbd_wine_tests)

@@ -89,6 +89,11 @@ size_t splitCommandLine(wchar_t* out, wchar_t** argv, size_t max) {
     return argc;
 }
 
+bool same(const wchar_t* a, const wchar_t* b) {
+    while (*a && *a == *b) ++a, ++b;
+    return *a == *b;
+}
+
 Args parseArgs() {
     const wchar_t* line = GetCommandLineW();
     size_t n = 0;
@@ -100,9 +105,11 @@ Args parseArgs() {
     Args a;
     for (size_t i = 1; i < argc; ++i) {
         const wchar_t* s = argv[i];
-        if (s[0] == L'-' && s[1] == L'-' && s[2] == L's') {  // --string
+        if (same(s, L"--string")) {
             if (i + 1 == argc) fail("--string needs a KEY");
             a.keys[a.keyCount++] = argv[++i];
+        } else if (s[0] == L'-') {
+            fail("unknown option");
         } else if (!a.dll) {
             a.dll = s;
         } else {

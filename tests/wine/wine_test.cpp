@@ -160,6 +160,17 @@ TEST(Wine, LoaderGivesKbdtoolsModelAtTwoForeignBases) {
     EXPECT_EQ(bases.size(), 2u) << "both loads at the same base";
 }
 
+// The program depends on Windows itself and nothing else: no C or C++
+// runtime DLL has to travel with it.
+TEST(Wine, KbdwalkImportsFromSystemDllsOnly) {
+    const Command c = run(fmt::format("{} --coff-imports {}", quoted(LLVM_READOBJ_PATH), quoted(KBDWALK_PATH)), "imports");
+    ASSERT_EQ(c.status, 0) << c.err;
+    std::set<std::string> dlls;
+    for (size_t at = 0; (at = c.out.find("Name: ", at)) != std::string::npos; at += 6)
+        dlls.insert(c.out.substr(at + 6, c.out.find('\n', at) - at - 6));
+    EXPECT_EQ(dlls, (std::set<std::string>{"kernel32.dll", "version.dll"})) << c.out;
+}
+
 TEST(Wine, ExportAndPagesAreAsTheLoaderMapsThem) {
     const Walk w = walk(kImage);
     ASSERT_EQ(w.cmd.status, 0) << w.log();
