@@ -37,6 +37,9 @@ foreach(kind IN LISTS KBD_IMAGE_KINDS)
 endforeach()
 add_custom_target(images DEPENDS image-x86 image-x64 image-arm64 image-wow64)
 
+# Windows programs (tests run under Wine, the installer) are cross-built the same way.
+include(cmake/host-windows-programs.cmake)
+
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
     tools/kbdtool/image.cpp
@@ -96,7 +99,6 @@ endif()
 # ---- The x64 image in a real Windows loader (Wine) -----------------------------
 option(KBD_WINE_TESTS "Run the x64 image under Wine (label wine)" ON)
 if(KBD_BUILD_TESTS AND KBD_WINE_TESTS)
-    include(cmake/host-windows-programs.cmake)
     include(cmake/wine.cmake)
     kbd_add_windows_program(kbdwalk-x64 SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/windows MACHINE x64 PROGRAM kbdwalk.exe)
     add_executable(kbd_wine_tests tests/wine/wine_test.cpp)
