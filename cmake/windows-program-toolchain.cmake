@@ -21,7 +21,7 @@ set(KBD_WINDOWS_HEADERS /usr/share/mingw-w64/include CACHE PATH "The Windows hea
 if(NOT EXISTS ${KBD_WINDOWS_HEADERS}/windows.h)
     message(FATAL_ERROR "No windows.h in ${KBD_WINDOWS_HEADERS}: install the Debian package mingw-w64-common")
 endif()
-set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc -isystem ${KBD_WINDOWS_HEADERS}")
+set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc")
 
 # The compiler checks cannot link an executable without a C runtime.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
