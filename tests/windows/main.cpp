@@ -84,7 +84,8 @@ size_t splitCommandLine(wchar_t* out, wchar_t** argv, size_t max) {
             }
         }
         *out++ = 0;
-        if (argc < max) argv[argc++] = arg;
+        if (argc == max) fail("too many arguments");
+        argv[argc++] = arg;
     }
     return argc;
 }
