@@ -17,6 +17,9 @@ pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
 
 include(cmake/images.cmake)
 
+# Windows programs (tests run under Wine, the installer) are cross-built the same way.
+include(cmake/host-windows-programs.cmake)
+
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
     tools/kbdtool/image.cpp
@@ -74,6 +77,25 @@ if(KBD_BUILD_TESTS)
     find_program(LLVM_READOBJ llvm-readobj-19 REQUIRED)
     target_compile_definitions(kbd_tests PRIVATE LLVM_READOBJ_PATH="${LLVM_READOBJ}")
 endif()
+# ---- The x64 image in a real Windows loader (Wine) -----------------------------
+option(KBD_WINE_TESTS "Run the x64 image under Wine (label wine)" ON)
+if(KBD_BUILD_TESTS AND KBD_WINE_TESTS)
+    include(cmake/wine.cmake)
+    kbd_add_windows_program(kbdwalk-x64 SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/windows MACHINE x64 PROGRAM kbdwalk.exe)
+    add_executable(kbd_wine_tests tests/wine/wine_test.cpp)
+    target_link_libraries(kbd_wine_tests PRIVATE kbdcore GTest::gtest GTest::gtest_main)
+    target_compile_definitions(kbd_wine_tests PRIVATE
+        KBD_IMAGE_X64_PATH="${KBD_IMAGE_X64}"
+        KBDTOOL_PATH="$<TARGET_FILE:kbdtool>"
+        KBDWALK_PATH="${kbdwalk-x64_PATH}"
+        KBD_WINE_PATH="${KBD_WINE}"
+        KBD_WINE_WORK_DIR="${CMAKE_BINARY_DIR}/wine-runs"
+        LLVM_READOBJ_PATH="${LLVM_READOBJ}")
+    target_compile_options(kbd_wine_tests PRIVATE -Wall -Wextra)
+    add_dependencies(kbd_wine_tests images kbdtool kbdwalk-x64)
+    kbd_wine_gtest(kbd_wine_tests)
+endif()
+
 include(cmake/docs.cmake)
 include(cmake/extras.cmake)
 include(cmake/setup.cmake)

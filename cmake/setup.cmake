@@ -62,13 +62,15 @@ if(KBD_BUILD_TESTS AND TARGET kbd_tests)
 
     # Install, install again, uninstall and a failed install of the x64 setup
     # in the build's Wine prefix, seeded with a registry like a Windows machine's.
-    if(NOT COMMAND kbd_add_wine_test)
-        include(${CMAKE_CURRENT_LIST_DIR}/wine.cmake)
+    if(KBD_WINE_TESTS)
+        if(NOT COMMAND kbd_add_wine_test)
+            include(${CMAKE_CURRENT_LIST_DIR}/wine.cmake)
+        endif()
+        kbd_add_wine_test(NAME Setup.WineInstallUpgradeUninstall TIMEOUT 600
+            COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/wine_setup_test.sh
+                    ${KBD_SETUP_X64} ${KBD_IMAGE_X64} ${KBD_IMAGE_WOW64}
+                    ${CMAKE_SOURCE_DIR}/tests/setup/fixture.reg ${CMAKE_BINARY_DIR}/setup-wine-test)
     endif()
-    kbd_add_wine_test(NAME Setup.WineInstallUpgradeUninstall TIMEOUT 600
-        COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/wine_setup_test.sh
-                ${KBD_SETUP_X64} ${KBD_IMAGE_X64} ${KBD_IMAGE_WOW64}
-                ${CMAKE_SOURCE_DIR}/tests/setup/fixture.reg ${CMAKE_BINARY_DIR}/setup-wine-test)
 
     # Two bundles made from the same build are the same bytes, and hold what
     # a user needs.

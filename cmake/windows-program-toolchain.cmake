@@ -18,7 +18,10 @@ set(KBD_DLLTOOL               llvm-dlltool${KBD_LLVM_SUFFIX})
 # The headers of mingw-w64 (Debian's mingw-w64-common) serve every machine.
 # Only they and clang's own headers are searched: no sysroot's C library.
 set(KBD_WINDOWS_HEADERS /usr/share/mingw-w64/include CACHE PATH "The Windows headers (windows.h) of mingw-w64")
-set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc -isystem ${KBD_WINDOWS_HEADERS}")
+if(NOT EXISTS ${KBD_WINDOWS_HEADERS}/windows.h)
+    message(FATAL_ERROR "No windows.h in ${KBD_WINDOWS_HEADERS}: install the Debian package mingw-w64-common")
+endif()
+set(CMAKE_CXX_FLAGS_INIT "-nostdlibinc")
 
 # The compiler checks cannot link an executable without a C runtime.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)

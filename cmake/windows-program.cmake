@@ -6,6 +6,8 @@
 #                       IMPORTS kernel32.def version.def
 #                       [ENTRY start] [SUBSYSTEM console|windows])
 #
+# SOURCES may include resource scripts (.rc, with `project(... LANGUAGES CXX RC)`).
+#
 # ENTRY is an `extern "C"` function taking nothing that ends the process
 # (ExitProcess); it defaults to `start`. Each IMPORTS file is a module
 # definition listing the functions the program calls from one system DLL:
@@ -81,13 +83,15 @@ function(kbd_windows_program name)
     set_target_properties(${name} PROPERTIES
         SUFFIX ".exe"
         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+    # Sources and resource scripts alike find windows.h here.
+    target_include_directories(${name} SYSTEM PRIVATE ${KBD_WINDOWS_HEADERS})
     target_compile_features(${name} PRIVATE cxx_std_20)
     # No exceptions, RTTI, unwind tables or stack cookies: nothing here could
     # serve them. Constructors of globals would never run, so none may exist.
-    target_compile_options(${name} PRIVATE
+    target_compile_options(${name} PRIVATE $<$<COMPILE_LANGUAGE:CXX>:
         -O2 -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-unwind-tables
         -fno-stack-protector -fno-threadsafe-statics
-        -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors)
+        -Wall -Wextra -Werror -Wglobal-constructors -Wexit-time-destructors>)
     target_compile_definitions(${name} PRIVATE UNICODE _UNICODE WIN32_LEAN_AND_MEAN)
     target_link_options(${name} PRIVATE /entry:${P_ENTRY} /subsystem:${P_SUBSYSTEM})
     target_link_libraries(${name} PRIVATE ${libs})
