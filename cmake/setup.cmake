@@ -61,7 +61,7 @@ if(KBD_BUILD_TESTS AND TARGET kbd_tests)
     add_dependencies(kbd_tests setups)
 
     # Install, install again, uninstall and a failed install of the x64 setup
-    # in the build's Wine prefix, seeded with a registry like a Windows machine's.
+    # in the build's Wine prefix, filled with a registry like a Windows machine's.
     if(KBD_WINE_TESTS)
         if(NOT COMMAND kbd_add_wine_test)
             include(${CMAKE_CURRENT_LIST_DIR}/wine.cmake)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The x64 setup in a Wine prefix seeded with a registry like a Windows
+# The x64 setup in a Wine prefix filled with a registry like a Windows
 # machine's: install, install again, uninstall, and an install that fails
 # half-way. Prints the registry and the files before and after each step.
 #
@@ -74,7 +74,7 @@ our_key() { awk -v RS= '/"Qelvo Setup"=/' "$1"; }
 # ---- A known start: nothing of ours (a run before may have stopped half-way), the fixture loaded
 "$WINE" "$SETUP" --quiet --uninstall >/dev/null 2>&1
 rm -rf "$WOW64" "$SYS32"
-batch seed "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
+batch fixture "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
     "regedit /S $(winpath "$FIXTURE")"
 snapshot before
 echo "== Before: the layouts' keys"
