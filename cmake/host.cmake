@@ -40,6 +40,8 @@ add_custom_target(images DEPENDS image-x86 image-x64 image-arm64 image-wow64)
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
     tools/kbdtool/image.cpp
+    tools/kbdtool/exports.cpp
+    tools/kbdtool/emulator.cpp
     tools/kbdtool/decode.cpp
     tools/kbdtool/simulate.cpp
     tools/kbdtool/keyseq.cpp
@@ -52,7 +54,7 @@ add_library(kbdcore STATIC
     tools/kbdtool/json.cpp
 )
 target_include_directories(kbdcore PUBLIC tools/kbdtool)
-target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
+target_include_directories(kbdcore SYSTEM PUBLIC ${LLVM_INCLUDE_DIRS})
 target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
 # LLVM's Object library is linked statically: loading the whole shared LLVM
 # at start-up costs more than everything kbdtool then does.

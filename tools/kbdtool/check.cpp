@@ -89,7 +89,7 @@ private:
         const uint64_t other = img_.is64() ? (img_.base() == 0x180000000 ? 0x280000000 : 0x180000000)
                                            : (img_.base() == 0x30000000 ? 0x50000000 : 0x30000000);
         try {
-            const MappedImage moved = MappedImage::fromBytes(img_.fileBytes(), other, img_.name());
+            const MappedImage moved = MappedImage::fromBytes(img_.fileBytes(), other);
             const Decoded there = decode(moved, {here.pointerSize});
             if (there.layout != here.layout)
                 error("mapped at 0x{:X} the image gives other tables than at 0x{:X}", other, img_.base());

@@ -10,8 +10,6 @@ namespace {
 constexpr size_t kMaxRows = 65536;
 constexpr size_t kMaxNameLength = 1024;
 
-std::string hex(uint64_t v) { return fmt::format("0x{:X}", v); }
-
 // Record layouts of the format for a given pointer width P (natural
 // alignment, as the platform's header lays them out).
 struct Records {
@@ -48,9 +46,8 @@ public:
 
     void walk(uint64_t root) {
         if (!img_.contains(root, rec_.kbdTablesSize()))
-            throw Error(fmt::format("{}: {} returned {}, which is not the address of a root record inside "
-                                    "the image ({} to {})",
-                                    img_.name(), kRootExport, hex(root), hex(img_.base()),
+            throw Error(fmt::format("{} returned {}, which is not the address of a root record inside "
+                                    "the image ({} to {})", kRootExport, hex(root), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
         Layout& L = out_.layout;
         const uint64_t mods = pointer(root + rec_.pCharModifiers(), "KBDTABLES.pCharModifiers", false);
@@ -88,18 +85,18 @@ private:
         const uint64_t v = rec_.P == 4 ? img_.u32(field, what) : img_.u64(field, what);
         out_.pointers.push_back({field, v, what});
         if (v == 0) {
-            if (!nullable) throw Error(fmt::format("{}: {} at {} is null", img_.name(), what, hex(field)));
+            if (!nullable) throw Error(fmt::format("{} at {} is null", what, hex(field)));
             return 0;
         }
         if (!img_.contains(v, 1))
-            throw Error(fmt::format("{}: {} at {} points to {}, outside the image ({} to {})", img_.name(),
+            throw Error(fmt::format("{} at {} points to {}, outside the image ({} to {})",
                                     what, hex(field), hex(v), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
         return v;
     }
 
     [[noreturn]] void tooLong(const std::string& what, uint64_t start) const {
-        throw Error(fmt::format("{}: {} at {} has no terminator within {} rows", img_.name(), what,
+        throw Error(fmt::format("{} at {} has no terminator within {} rows", what,
                                 hex(start), kMaxRows));
     }
 
@@ -115,8 +112,7 @@ private:
         L.maxModBits = img_.u16(at + rec_.wMaxModBits(), "MODIFIERS.wMaxModBits");
         const uint64_t mn = at + rec_.modNumber();
         if (!img_.contains(mn, uint64_t{L.maxModBits} + 1))
-            throw Error(fmt::format("{}: MODIFIERS.ModNumber at {} ({} entries) runs off the image",
-                                    img_.name(), hex(mn), L.maxModBits + 1));
+            throw Error(fmt::format("MODIFIERS.ModNumber at {} ({} entries) runs off the image", hex(mn), L.maxModBits + 1));
         for (uint32_t i = 0; i <= L.maxModBits; ++i) L.modNumber.push_back(img_.u8(mn + i, "ModNumber"));
     }
 
@@ -132,8 +128,7 @@ private:
             t.nModifications = img_.u8(entry + rec_.P, name + ".nModifications");
             t.cbSize = img_.u8(entry + rec_.P + 1, name + ".cbSize");
             if (t.cbSize < 2 + 2 * unsigned{t.nModifications})
-                throw Error(fmt::format("{}: {} at {} has cbSize {}, too small for {} columns (needs {})",
-                                        img_.name(), name, hex(entry), t.cbSize, t.nModifications,
+                throw Error(fmt::format("{} at {} has cbSize {}, too small for {} columns (needs {})", name, hex(entry), t.cbSize, t.nModifications,
                                         2 + 2 * t.nModifications));
             for (uint64_t row = rows;; row += t.cbSize) {
                 if (t.rows.size() >= kMaxRows) tooLong(name, rows);
@@ -141,7 +136,7 @@ private:
                 if (vk == 0) break;
                 CharRow r{vk, img_.u8(row + 1, "Attributes of a character row"), {}};
                 if (!img_.contains(row, t.cbSize))
-                    throw Error(fmt::format("{}: row at {} of {} runs off the image", img_.name(), hex(row),
+                    throw Error(fmt::format("row at {} of {} runs off the image", hex(row),
                                             name));
                 for (unsigned c = 0; c < t.nModifications; ++c)
                     r.cells.push_back(img_.u16(row + 2 + 2 * c, "character cell"));
@@ -167,11 +162,11 @@ private:
         std::u16string s;
         for (uint64_t p = at;; p += 2) {
             if (!img_.contains(p, 2))
-                throw Error(fmt::format("{}: {} at {} does not end inside the image", img_.name(), what, hex(at)));
+                throw Error(fmt::format("{} at {} does not end inside the image", what, hex(at)));
             const uint16_t ch = img_.u16(p, what);
             if (ch == 0) return s;
             if (s.size() >= kMaxNameLength)
-                throw Error(fmt::format("{}: {} at {} has no terminator within {} characters", img_.name(),
+                throw Error(fmt::format("{} at {} has no terminator within {} characters",
                                         what, hex(at), kMaxNameLength));
             s.push_back(static_cast<char16_t>(ch));
         }
@@ -203,11 +198,10 @@ private:
     void scanCodes(uint64_t table, uint8_t count) {
         if (count == 0) return;
         if (table == 0)
-            throw Error(fmt::format("{}: KBDTABLES.bMaxVSCtoVK is {} but pusVSCtoVK is null", img_.name(),
+            throw Error(fmt::format("KBDTABLES.bMaxVSCtoVK is {} but pusVSCtoVK is null",
                                     count));
         if (!img_.contains(table, 2u * count))
-            throw Error(fmt::format("{}: the scan-code table at {} ({} entries) runs off the image",
-                                    img_.name(), hex(table), count));
+            throw Error(fmt::format("the scan-code table at {} ({} entries) runs off the image", hex(table), count));
         for (unsigned i = 0; i < count; ++i)
             out_.layout.scanCodes.push_back(img_.u16(table + 2 * i, "scan-code entry"));
     }
@@ -249,12 +243,12 @@ Decoded decode(const MappedImage& image, const DecodeOptions& options) {
     if (out.pointerSize != 4 && out.pointerSize != 8)
         throw Error(fmt::format("pointer size must be 4 or 8, not {}", out.pointerSize));
     if (!image.findExport(kRootExport))
-        throw Error(fmt::format("{}: no export named {}: not a keyboard layout", image.name(), kRootExport));
+        throw Error(fmt::format("no export named {}: not a keyboard layout", kRootExport));
     // 32-bit code that hands out a tree of 64-bit pointers returns the
     // address in EDX:EAX.
     const bool wide = out.pointerSize == 8 && !image.is64();
     if (options.trace) options.trace->clear();
-    out.root = image.callExport(kRootExport, wide, options.trace);
+    out.root = runExport(image, kRootExport, wide, options.trace);
     Walker(image, out.pointerSize, out).walk(out.root);
     return out;
 }

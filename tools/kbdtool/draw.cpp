@@ -1,14 +1,13 @@
 #include "draw.h"
 
 #include <algorithm>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include <fmt/format.h>
 
-#include "image.h"
+#include "error.h"
 #include "simulate.h"
 #include "text.h"
 #include "vk_names.h"

@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "image.h"
+#include "error.h"
 #include "vk_names.h"
 
 namespace kbd {

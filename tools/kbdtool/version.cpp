@@ -21,8 +21,7 @@ public:
         base_ = img_.base() + d.rva;
         size_ = d.size;
         if (!img_.contains(base_, size_))
-            throw Error(fmt::format("{}: the resource directory (RVA 0x{:X}, 0x{:X} bytes) lies outside the image",
-                                    img_.name(), d.rva, d.size));
+            throw Error(fmt::format("the resource directory (RVA 0x{:X}, 0x{:X} bytes) lies outside the image", d.rva, d.size));
         Resource r;
         directory(0, 0, r);
         return std::move(out_);
@@ -31,8 +30,7 @@ public:
 private:
     uint32_t at(uint32_t off, unsigned n, const char* what) const {
         if (off > size_ || n > size_ - off)
-            throw Error(fmt::format("{}: {} at offset 0x{:X} runs past the resource directory (0x{:X} bytes)",
-                                    img_.name(), what, off, size_));
+            throw Error(fmt::format("{} at offset 0x{:X} runs past the resource directory (0x{:X} bytes)", what, off, size_));
         return off;
     }
 
@@ -45,12 +43,12 @@ private:
     }
 
     void directory(uint32_t off, unsigned level, Resource r) {
-        if (level > 2) throw Error(fmt::format("{}: the resource tree is deeper than type/name/language", img_.name()));
+        if (level > 2) throw Error("the resource tree is deeper than type/name/language");
         at(off, 16, "resource directory");
         const uint32_t count = uint32_t{img_.u16(base_ + off + 12, "resource directory")} +
                                img_.u16(base_ + off + 14, "resource directory");
         if (count > kMaxEntries)
-            throw Error(fmt::format("{}: a resource directory lists {} entries", img_.name(), count));
+            throw Error(fmt::format("a resource directory lists {} entries", count));
         for (uint32_t i = 0; i < count; ++i) {
             const uint32_t e = at(off + 16 + 8 * i, 8, "resource directory entry");
             const uint32_t id = img_.u32(base_ + e, "resource entry name");
@@ -65,18 +63,16 @@ private:
             if (level == 2) child.language = id;
             if (target & 0x80000000u) {
                 const uint32_t sub = target & 0x7FFFFFFF;
-                if (sub <= off) throw Error(fmt::format("{}: the resource tree loops back at offset 0x{:X}", img_.name(), sub));
+                if (sub <= off) throw Error(fmt::format("the resource tree loops back at offset 0x{:X}", sub));
                 directory(sub, level + 1, child);
             } else {
                 if (level != 2)
-                    throw Error(fmt::format("{}: resource data at level {} of the tree, not under a language",
-                                            img_.name(), level + 1));
+                    throw Error(fmt::format("resource data at level {} of the tree, not under a language", level + 1));
                 const uint32_t d = at(target, 16, "resource data entry");
                 child.dataRva = img_.u32(base_ + d, "resource data RVA");
                 child.size = img_.u32(base_ + d + 4, "resource data size");
                 if (!img_.contains(img_.base() + child.dataRva, child.size))
-                    throw Error(fmt::format("{}: resource data at RVA 0x{:X} (0x{:X} bytes) lies outside the image",
-                                            img_.name(), child.dataRva, child.size));
+                    throw Error(fmt::format("resource data at RVA 0x{:X} (0x{:X} bytes) lies outside the image", child.dataRva, child.size));
                 out_.push_back(std::move(child));
             }
         }
