@@ -45,7 +45,7 @@ add_library(kbdcore STATIC
     tools/kbdtool/decode.cpp
     tools/kbdtool/simulate.cpp
     tools/kbdtool/keyseq.cpp
-    tools/kbdtool/vk_names.cpp
+    tools/kbdtool/format.cpp
     tools/kbdtool/text.cpp
     tools/kbdtool/dump.cpp
     tools/kbdtool/version.cpp
@@ -53,7 +53,7 @@ add_library(kbdcore STATIC
     tools/kbdtool/draw.cpp
     tools/kbdtool/json.cpp
 )
-target_include_directories(kbdcore PUBLIC tools/kbdtool)
+target_include_directories(kbdcore PUBLIC tools/kbdtool include)
 target_include_directories(kbdcore SYSTEM PUBLIC ${LLVM_INCLUDE_DIRS})
 target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
 # LLVM's Object library is linked statically: loading the whole shared LLVM

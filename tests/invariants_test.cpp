@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "fixture.h"
-#include "vk_names.h"
+#include "format.h"
 
 using namespace kbd;
 using kbdtest::layout;

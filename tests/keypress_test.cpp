@@ -6,7 +6,7 @@
 
 #include "fixture.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 using namespace kbd;
 using kbdtest::layout;

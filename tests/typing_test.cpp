@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fixture.h"
-#include "vk_names.h"
+#include "format.h"
 
 using kbd::KeyChar;
 using kbdtest::layout;

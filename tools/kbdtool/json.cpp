@@ -3,28 +3,17 @@
 #include <fmt/format.h>
 
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
 
 using nlohmann::json;
 
-json names(const std::string& joined) {
-    json a = json::array();
-    if (joined.empty() || joined == "0") return a;
-    size_t start = 0;
-    while (true) {
-        const size_t bar = joined.find('|', start);
-        a.push_back(joined.substr(start, bar - start));
-        if (bar == std::string::npos) return a;
-        start = bar + 1;
-    }
-}
 
 json scanRow(uint8_t sc, uint16_t entry) {
     return {{"scanCode", sc}, {"entry", entry}, {"vk", entry & 0xFF}, {"vkName", vkName(entry & 0xFF)},
-            {"flags", names(scanFlagNames(entry & 0xFF00))}};
+            {"flags", flagNames("ScanFlag", entry & 0xFF00, 4)}};
 }
 
 json keyNames(const std::vector<KeyName>& list) {
@@ -54,10 +43,7 @@ json toJson(const Decoded& d) {
     j["format"] = "kbdtool-layout";
     j["formatVersion"] = 1;
 
-    json flags = json::array();
-    if (L.localeFlags & def::KLLF_ALTGR) flags.push_back("KLLF_ALTGR");
-    if (L.localeFlags & def::KLLF_SHIFTLOCK) flags.push_back("KLLF_SHIFTLOCK");
-    if (L.localeFlags & def::KLLF_LRM_RLM) flags.push_back("KLLF_LRM_RLM");
+    const json flags = flagNames("LocaleFlag", L.localeFlags & 0xFFFF, 4);
     j["root"] = {{"address", d.root},       {"pointerSize", d.pointerSize},
                  {"localeFlags", L.localeFlags}, {"localeFlagNames", flags},
                  {"tableVersion", L.localeFlags >> 16}, {"nLgMax", L.nLgMax},
@@ -75,7 +61,7 @@ json toJson(const Decoded& d) {
             rows.push_back({{"vk", r.vk},
                             {"vkName", r.vk == def::VK_NONE ? std::string("dead characters") : vkName(r.vk)},
                             {"attributes", r.attributes},
-                            {"attributeNames", names(attributeNames(r.attributes))},
+                            {"attributeNames", flagNames("Attribute", r.attributes, 2)},
                             {"cells", r.cells}});
         tables.push_back({{"nModifications", t.nModifications}, {"cbSize", t.cbSize}, {"rows", rows}});
     }

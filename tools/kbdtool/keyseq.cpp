@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "error.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {

@@ -20,7 +20,7 @@
 #include "json.h"
 #include "keyseq.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace {
 
