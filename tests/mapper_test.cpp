@@ -16,21 +16,18 @@ namespace {
 
 constexpr uint64_t kMoved = 0x20000000;
 
-uint32_t le32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+using llvm::support::endian::read32le;
+namespace COFF = llvm::COFF;
 
 // A copy of the image with writes at file offsets and at RVAs.
 struct Copy : kbdtest::ImageCopy {
-    size_t pe() const { return le32(&bytes[0x3C]); }
-    size_t opt() const { return pe() + 24; }
-    void file32(size_t off, uint32_t v) { std::memcpy(&bytes[off], &v, 4); }
-    void file16(size_t off, uint16_t v) { std::memcpy(&bytes[off], &v, 2); }
     void section32(unsigned n, unsigned field, uint32_t v) { file32(sectionHeader(n) + field, v); }
     uint64_t va(uint32_t rva) const { return img.base() + rva; }
-    uint32_t rva32(uint32_t rva) const { return le32(&bytes[offsetOf(va(rva))]); }
+    uint32_t rva32(uint32_t rva) const { return get32(offsetOf(va(rva))); }
     void rvaPut32(uint32_t rva, uint32_t v) { put32(va(rva), v); }
-    void rvaPut16(uint32_t rva, uint16_t v) { std::memcpy(&bytes[offsetOf(va(rva))], &v, 2); }
-    uint32_t relocs() const { return img.directory(5).rva; }
-    uint32_t exports() const { return img.directory(0).rva; }
+    void rvaPut16(uint32_t rva, uint16_t v) { put16(va(rva), v); }
+    uint32_t relocs() const { return img.directory(COFF::BASE_RELOCATION_TABLE).rva; }
+    uint32_t exports() const { return img.directory(COFF::EXPORT_TABLE).rva; }
     uint32_t code() const { return img.findExport(kRootExport)->rva; }
     void code(std::initializer_list<uint8_t> insns) {
         size_t at = offsetOf(va(code()));
@@ -70,7 +67,7 @@ TEST(Mapper, DamagedRelocationsAreRefused) {
         {"block larger than the directory", [](Copy& c) { c.rvaPut32(c.relocs() + 4, 0x7FFFFFF0); },
          "runs past the end of the directory"},
         {"4 bytes left after the block",
-         [](Copy& c) { c.rvaPut32(c.relocs() + 4, c.img.directory(5).size - 4); }, "is cut off by the end"},
+         [](Copy& c) { c.rvaPut32(c.relocs() + 4, c.img.directory(COFF::BASE_RELOCATION_TABLE).size - 4); }, "is cut off by the end"},
         {"page far away", [](Copy& c) { c.rvaPut32(c.relocs(), 0xFFFFF000); }, "lies outside the image"},
         {"page + offset wraps 32 bits", [](Copy& c) { c.rvaPut32(c.relocs(), 0xFFFFFFFF); },
          "lies outside the image"},
@@ -81,11 +78,11 @@ TEST(Mapper, DamagedRelocationsAreRefused) {
          },
          "lies outside the image"},
         {"type 5", [](Copy& c) { c.rvaPut16(c.relocs() + 8, 5 << 12 | 0x001); }, "has type 5"},
-        {"directory with no address", [](Copy& c) { c.file32(c.opt() + 96 + 5 * 8, 0); }, "but no address"},
+        {"directory with no address", [](Copy& c) { c.file32(c.opt() + 96 + COFF::BASE_RELOCATION_TABLE * 8, 0); }, "but no address"},
         {"directory past SizeOfImage",
          [](Copy& c) {
              c.file32(c.opt() + 56, c.relocs() + 0x100);
-             c.file32(c.opt() + 96 + 5 * 8 + 4, 0x180);
+             c.file32(c.opt() + 96 + COFF::BASE_RELOCATION_TABLE * 8 + 4, 0x180);
          },
          "runs past SizeOfImage 0x4100"},
     };
@@ -209,7 +206,7 @@ TEST(Mapper, EdgesThatAreAccepted) {
         c.rvaPut32(c.relocs(), c.img.sizeOfImage() - 0x1000);
         c.rvaPut16(c.relocs() + 8, 3 << 12 | 0xFFC);
         const MappedImage img = MappedImage::fromBytes(c.bytes, kMoved);
-        EXPECT_EQ(le32(&img.memory()[img.sizeOfImage() - 4]), static_cast<uint32_t>(kMoved - c.img.base()));
+        EXPECT_EQ(read32le(&img.memory()[img.sizeOfImage() - 4]), static_cast<uint32_t>(kMoved - c.img.base()));
     }
     {
         Copy c;  // VirtualSize 0: SizeOfRawData bytes are mapped
@@ -240,8 +237,8 @@ TEST(Mapper, BasesAcrossTheAddressSpace) {
         ASSERT_EQ(img.base(), base);
         EXPECT_EQ(runExport(img, kRootExport), base + root);
         for (const Relocation& r : img.relocations())
-            EXPECT_EQ(le32(&img.memory()[r.rva]),
-                      static_cast<uint32_t>(le32(&home.memory()[r.rva]) + base - home.base()))
+            EXPECT_EQ(read32le(&img.memory()[r.rva]),
+                      static_cast<uint32_t>(read32le(&home.memory()[r.rva]) + base - home.base()))
                 << r.rva;
         const uint64_t end = base + img.sizeOfImage();
         EXPECT_NO_THROW(img.u32(end - 4, "tail"));

@@ -74,67 +74,74 @@ private:
         return v;
     }
 
-    [[noreturn]] void tooLong(const std::string& what, uint64_t start) const {
-        throw Error(fmt::format("{} at {} has no terminator within {} rows", what,
-                                hex(start), kMaxRows));
+    // Walks a list of rows `stride` bytes apart from `start`: row(at) reads
+    // one and returns false at the terminator. Refuses a list of more than
+    // kMaxRows rows.
+    template <class F>
+    void rows(uint64_t start, uint64_t stride, const std::string& what, F&& row) const {
+        for (uint64_t at = start, n = 0;; at += stride, ++n) {
+            if (n >= kMaxRows)
+                throw Error(fmt::format("{} at {} has no terminator within {} rows", what, hex(start), kMaxRows));
+            if (!row(at)) return;
+        }
     }
 
     void modifiers(uint64_t at) {
         Layout& L = out_.layout;
         const uint64_t bits = pointer(at, Field::MODIFIERS_pVkToBit, false);
-        for (uint64_t row = bits;; row += sizeOf(Record::VK_TO_BIT, P_)) {
-            if (L.modifierBits.size() >= kMaxRows) tooLong("the modifier list", bits);
+        rows(bits, sizeOf(Record::VK_TO_BIT, P_), "the modifier list", [&](uint64_t row) {
             const uint8_t vk = u8(row, Field::VK_TO_BIT_Vk);
-            if (vk == 0) break;
-            L.modifierBits.push_back({vk, u8(row, Field::VK_TO_BIT_ModBits)});
-        }
+            if (vk != 0) L.modifierBits.push_back({vk, u8(row, Field::VK_TO_BIT_ModBits)});
+            return vk != 0;
+        });
         L.maxModBits = u16(at, Field::MODIFIERS_wMaxModBits);
         const uint64_t mn = at + offsetOf(Field::MODIFIERS_ModNumber, P_);
         if (!img_.contains(mn, uint64_t{L.maxModBits} + 1))
-            throw Error(fmt::format("MODIFIERS.ModNumber at {} ({} entries) runs off the image", hex(mn), L.maxModBits + 1));
+            throw Error(
+                fmt::format("MODIFIERS.ModNumber at {} ({} entries) runs off the image", hex(mn), L.maxModBits + 1));
         for (uint32_t i = 0; i <= L.maxModBits; ++i) L.modNumber.push_back(img_.u8(mn + i, "ModNumber"));
     }
 
     void charTables(uint64_t list) {
         Layout& L = out_.layout;
-        for (uint64_t entry = list;; entry += sizeOf(Record::VK_TO_WCHAR_TABLE, P_)) {
-            if (L.charTables.size() >= kMaxRows) tooLong("the list of character tables", list);
-            const size_t index = L.charTables.size();
-            const std::string name = fmt::format("VK_TO_WCHAR_TABLE[{}]", index);
-            const uint64_t rows = pointer(entry, name + ".pVkToWchars", true);
-            if (rows == 0) break;
+        rows(list, sizeOf(Record::VK_TO_WCHAR_TABLE, P_), "the list of character tables", [&](uint64_t entry) {
+            const std::string name = fmt::format("VK_TO_WCHAR_TABLE[{}]", L.charTables.size());
+            const uint64_t first = pointer(entry, name + ".pVkToWchars", true);
+            if (first == 0) return false;
             CharTable t;
-            t.nModifications = img_.u8(entry + offsetOf(Field::VK_TO_WCHAR_TABLE_nModifications, P_), name + ".nModifications");
+            t.nModifications =
+                img_.u8(entry + offsetOf(Field::VK_TO_WCHAR_TABLE_nModifications, P_), name + ".nModifications");
             t.cbSize = img_.u8(entry + offsetOf(Field::VK_TO_WCHAR_TABLE_cbSize, P_), name + ".cbSize");
             if (t.cbSize < 2 + 2 * unsigned{t.nModifications})
-                throw Error(fmt::format("{} at {} has cbSize {}, too small for {} columns (needs {})", name, hex(entry), t.cbSize, t.nModifications,
-                                        2 + 2 * t.nModifications));
-            for (uint64_t row = rows;; row += t.cbSize) {
-                if (t.rows.size() >= kMaxRows) tooLong(name, rows);
-                const uint8_t vk = img_.u8(row + offsetOf(Field::VK_TO_WCHARS1_VirtualKey, P_), "VirtualKey of a character row");
-                if (vk == 0) break;
-                CharRow r{vk, img_.u8(row + offsetOf(Field::VK_TO_WCHARS1_Attributes, P_), "Attributes of a character row"), {}};
+                throw Error(fmt::format("{} at {} has cbSize {}, too small for {} columns (needs {})", name, hex(entry),
+                                        t.cbSize, t.nModifications, 2 + 2 * t.nModifications));
+            rows(first, t.cbSize, name, [&](uint64_t row) {
+                const uint8_t vk =
+                    img_.u8(row + offsetOf(Field::VK_TO_WCHARS1_VirtualKey, P_), "VirtualKey of a character row");
+                if (vk == 0) return false;
+                CharRow r{vk,
+                          img_.u8(row + offsetOf(Field::VK_TO_WCHARS1_Attributes, P_), "Attributes of a character row"),
+                          {}};
                 if (!img_.contains(row, t.cbSize))
-                    throw Error(fmt::format("row at {} of {} runs off the image", hex(row),
-                                            name));
+                    throw Error(fmt::format("row at {} of {} runs off the image", hex(row), name));
                 for (unsigned c = 0; c < t.nModifications; ++c)
                     r.cells.push_back(img_.u16(row + offsetOf(Field::VK_TO_WCHARS1_wch, P_) + 2 * c, "character cell"));
                 t.rows.push_back(std::move(r));
-            }
+                return true;
+            });
             L.charTables.push_back(std::move(t));
-        }
+            return true;
+        });
     }
 
     void deadKeys(uint64_t list) {
-        for (uint64_t row = list;; row += sizeOf(Record::DEADKEY, P_)) {
-            if (out_.layout.deadKeys.size() >= kMaxRows) tooLong("the dead-key list", list);
+        rows(list, sizeOf(Record::DEADKEY, P_), "the dead-key list", [&](uint64_t row) {
             const uint32_t both = u32(row, Field::DEADKEY_dwBoth);
-            if (both == 0) break;
-            out_.layout.deadKeys.push_back({static_cast<uint16_t>(both & 0xFFFF),
-                                            static_cast<uint16_t>(both >> 16),
-                                            u16(row, Field::DEADKEY_wchComposed),
-                                            u16(row, Field::DEADKEY_uFlags)});
-        }
+            if (both != 0)
+                out_.layout.deadKeys.push_back({static_cast<uint16_t>(both & 0xFFFF), static_cast<uint16_t>(both >> 16),
+                                                u16(row, Field::DEADKEY_wchComposed), u16(row, Field::DEADKEY_uFlags)});
+            return both != 0;
+        });
     }
 
     std::u16string string(uint64_t at, const std::string& what) {
@@ -153,25 +160,24 @@ private:
 
     std::vector<KeyName> keyNames(uint64_t list, const std::string& field) {
         std::vector<KeyName> names;
-        for (uint64_t row = list;; row += sizeOf(Record::VSC_LPWSTR, P_)) {
-            if (names.size() >= kMaxRows) tooLong(field, list);
+        rows(list, sizeOf(Record::VSC_LPWSTR, P_), field, [&](uint64_t row) {
             const uint8_t vsc = u8(row, Field::VSC_LPWSTR_vsc);
-            if (vsc == 0) break;
+            if (vsc == 0) return false;
             const std::string what = fmt::format("{}[{}].pwsz", field, names.size());
             const uint64_t str = pointer(row + offsetOf(Field::VSC_LPWSTR_pwsz, P_), what, false);
             names.push_back(KeyName{vsc, string(str, fmt::format("name of scan code {} in {}", hex(vsc), field))});
-        }
+            return true;
+        });
         return names;
     }
 
     void deadKeyNames(uint64_t list) {
         auto& names = out_.layout.deadKeyNames;
-        for (uint64_t p = list;; p += P_) {
-            if (names.size() >= kMaxRows) tooLong("pKeyNamesDead", list);
+        rows(list, P_, "pKeyNamesDead", [&](uint64_t p) {
             const uint64_t str = pointer(p, fmt::format("pKeyNamesDead[{}]", names.size()), true);
-            if (str == 0) break;
-            names.push_back(string(str, fmt::format("dead-key name {}", names.size())));
-        }
+            if (str != 0) names.push_back(string(str, fmt::format("dead-key name {}", names.size())));
+            return str != 0;
+        });
     }
 
     void scanCodes(uint64_t table, uint8_t count) {
@@ -186,14 +192,13 @@ private:
     }
 
     std::vector<ScanEntry> scanList(uint64_t list, const std::string& field) {
-        std::vector<ScanEntry> rows;
-        for (uint64_t row = list;; row += sizeOf(Record::VSC_VK, P_)) {
-            if (rows.size() >= kMaxRows) tooLong(field, list);
+        std::vector<ScanEntry> out;
+        rows(list, sizeOf(Record::VSC_VK, P_), field, [&](uint64_t row) {
             const uint8_t vsc = u8(row, Field::VSC_VK_Vsc);
-            if (vsc == 0) break;
-            rows.push_back({vsc, u16(row, Field::VSC_VK_Vk)});
-        }
-        return rows;
+            if (vsc != 0) out.push_back({vsc, u16(row, Field::VSC_VK_Vk)});
+            return vsc != 0;
+        });
+        return out;
     }
 
     const MappedImage& img_;

@@ -311,10 +311,11 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
     Svg s(kbW + 2 * kMargin, legendTop);
     const std::string title = fmt::format("{} and {}", shiftStateName(b.lower), shiftStateName(b.upper));
     s.text(kMargin, 32, "h1", title);
-    s.text(kMargin, 52, "h2",
-           fmt::format("Bottom left of each key: {}; top left: {}.{} Caps Lock off. ISO keyboard, keys placed by "
-                       "scan code.",
-                       shiftStateName(b.lower), shiftStateName(b.upper), b.showBase ? " Grey, bottom right: Base." : ""));
+    s.text(
+        kMargin, 52, "h2",
+        fmt::format("Bottom left of each key: {}; top left: {}.{} Caps Lock off. ISO keyboard, keys placed by "
+                    "scan code.",
+                    shiftStateName(b.lower), shiftStateName(b.upper), b.showBase ? " Grey, bottom right: Base." : ""));
     unsigned marks = 0;
     for (const auto& k : spots) marks |= drawKey(s, L, b, k, kMargin, kTop);
 
@@ -327,7 +328,8 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
     const std::vector<Item> items = {
         {kDeadMark, "fill:#fff1e0;stroke:#e07000;stroke-width:2;stroke-dasharray:6 3", "\u00B4", "ch dk",
          "Dead key: the orange character waits for the next key"},
-        {kCapsMark, nullptr, "\u21EA", "caps", fmt::format("Caps Lock swaps {} and {} on this key", shiftStateName(b.lower), shiftStateName(b.upper))},
+        {kCapsMark, nullptr, "\u21EA", "caps",
+         fmt::format("Caps Lock swaps {} and {} on this key", shiftStateName(b.lower), shiftStateName(b.upper))},
         {kCodeMark, nullptr, "F173", "code", "Private Use character, by its code point"},
         {kControlMark, nullptr, "BS", "ctl", "Control character by its short name (SP: space)"},
         {kCombiningMark, nullptr, utf8(0x25CC) + utf8(0x0301), "ch", "Combining mark, on a dotted circle"},

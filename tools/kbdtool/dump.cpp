@@ -47,7 +47,8 @@ std::string dumpText(const Decoded& d) {
     for (size_t mask = 0; mask < L.modNumber.size(); ++mask) {
         const uint8_t col = L.modNumber[mask];
         o += fmt::format("  mask {} -> {}\n", mask,
-                         col == def::SHFT_INVALID ? std::string("SHFT_INVALID") : fmt::format("column {} ({})", col, columnName(L, col)));
+                         col == def::SHFT_INVALID ? std::string("SHFT_INVALID")
+                                                  : fmt::format("column {} ({})", col, columnName(L, col)));
     }
 
     for (size_t t = 0; t < L.charTables.size(); ++t) {

@@ -46,7 +46,8 @@ public:
         if (entries > kMaxExports || names > kMaxExports)
             throw Error(fmt::format("the export directory lists {} addresses and {} names; at most {} are accepted",
                                     entries, names, kMaxExports));
-        if (entries != 0) (void)require(table->ExportAddressTableRVA, uint64_t{entries} * 4, "the export address table");
+        if (entries != 0)
+            (void)require(table->ExportAddressTableRVA, uint64_t{entries} * 4, "the export address table");
         if (names != 0) {
             const auto ordinals = require(table->OrdinalTableRVA, uint64_t{names} * 2, "the export ordinal table");
             const auto pointers = require(table->NamePointerRVA, uint64_t{names} * 4, "the export name table");

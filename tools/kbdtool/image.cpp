@@ -300,7 +300,8 @@ MappedImage MappedImage::fromBytes(std::vector<uint8_t> bytes, std::optional<uin
     applyRelocations(img.memory_, img.relocations_, delta);
 
     img.exports_ = readExports(obj, img.sections_, file);
-    img.hasImports_ = img.directory(COFF::IMPORT_TABLE).rva != 0 || img.directory(COFF::DELAY_IMPORT_DESCRIPTOR).rva != 0;
+    img.hasImports_ =
+        img.directory(COFF::IMPORT_TABLE).rva != 0 || img.directory(COFF::DELAY_IMPORT_DESCRIPTOR).rva != 0;
     return img;
 }
 
@@ -315,16 +316,15 @@ DataDirectory MappedImage::directory(unsigned index) const {
 }
 
 bool MappedImage::contains(uint64_t va, uint64_t size) const {
-    if (va < base_) return false;
-    const uint64_t off = va - base_;
-    return off <= memory_.size() && size <= memory_.size() - off;
+    return va >= base_ && slice(memory_, va - base_, size);
 }
 
 std::span<const uint8_t> MappedImage::bytes(uint64_t va, uint64_t size, std::string_view what) const {
-    if (!contains(va, size))
+    const auto b = va >= base_ ? slice(memory_, va - base_, size) : std::nullopt;
+    if (!b)
         throw Error(fmt::format("{} at {} ({} bytes) lies outside the image ({} to {})", what, hex(va), size,
                                 hex(base_), hex(base_ + memory_.size())));
-    return std::span<const uint8_t>(memory_).subspan(va - base_, size);
+    return *b;
 }
 
 uint8_t MappedImage::u8(uint64_t va, std::string_view what) const { return bytes(va, 1, what)[0]; }

@@ -19,6 +19,15 @@ namespace kbd {
 inline constexpr uint64_t kPageSize = 0x1000;
 inline constexpr uint64_t kBaseAlignment = 0x10000;
 
+// The `size` bytes at `offset` of `data`, or none when they leave it: the
+// bounds check under every read of the host tools, which then decode the
+// bytes with llvm::support::endian.
+inline std::optional<std::span<const uint8_t>> slice(std::span<const uint8_t> data, uint64_t offset,
+                                                     uint64_t size) {
+    if (offset > data.size() || size > data.size() - offset) return std::nullopt;
+    return data.subspan(offset, size);
+}
+
 struct Section {
     std::string name;
     uint32_t    rva = 0;
