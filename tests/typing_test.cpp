@@ -5,11 +5,9 @@
 #include "fixture.h"
 #include "format.h"
 
-using kbd::KeyChar;
+using namespace kbd;
 using kbdtest::layout;
 using kbdtest::typed;
-namespace vk = kbd::vk;
-namespace def = kbd::def;
 
 namespace {
 
