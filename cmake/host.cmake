@@ -23,10 +23,12 @@ include(cmake/host-windows-programs.cmake)
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
     tools/kbdtool/image.cpp
+    tools/kbdtool/exports.cpp
+    tools/kbdtool/emulator.cpp
     tools/kbdtool/decode.cpp
     tools/kbdtool/simulate.cpp
     tools/kbdtool/keyseq.cpp
-    tools/kbdtool/vk_names.cpp
+    tools/kbdtool/format.cpp
     tools/kbdtool/text.cpp
     tools/kbdtool/dump.cpp
     tools/kbdtool/version.cpp
@@ -34,8 +36,8 @@ add_library(kbdcore STATIC
     tools/kbdtool/draw.cpp
     tools/kbdtool/json.cpp
 )
-target_include_directories(kbdcore PUBLIC tools/kbdtool)
-target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
+target_include_directories(kbdcore PUBLIC tools/kbdtool include)
+target_include_directories(kbdcore SYSTEM PUBLIC ${LLVM_INCLUDE_DIRS})
 target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
 # LLVM's Object library is linked statically: loading the whole shared LLVM
 # at start-up costs more than everything kbdtool then does.
