@@ -21,7 +21,7 @@
 
 #include "simulate.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 #include "xkb.h"
 
 namespace kbdtest::xkb {

@@ -6,7 +6,7 @@
 #include <fmt/format.h>
 #include <xkbcommon/xkbcommon-keysyms.h>
 
-#include "image.h"
+#include "error.h"
 #include "text.h"
 #include "xkb.h"
 

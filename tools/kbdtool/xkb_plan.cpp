@@ -13,7 +13,7 @@
 
 #include "simulate.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 #include "xkb.h"
 
 namespace kbd::xkb {
