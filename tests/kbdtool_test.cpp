@@ -1,9 +1,14 @@
 // The kbdtool command as a user runs it: output, and exit codes on bad input.
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
 
 #include "fixture.h"
 
@@ -75,4 +80,35 @@ TEST(Kbdtool, BadInputGivesOneLineAndANonZeroExit) {
             EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
         }
     }
+}
+
+// The Linux export: the files and their sizes on stdout, one stderr line per
+// approximation, --strict writing nothing, --name checked.
+TEST(Kbdtool, ExportsForLinux) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kbdtool-export-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    const auto r = kbdtool("export --xkb '" + dir.string() + "' " + img);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find((dir / "xkb/symbols/kbdqelvo").string() + "  "), std::string::npos) << r.out;
+    EXPECT_TRUE(fs::exists(dir / "xkb/symbols/custom"));
+    std::ifstream reportFile(dir / "report.json");
+    const auto report = nlohmann::json::parse(reportFile);
+    size_t lines = 0;
+    for (size_t at = 0; (at = r.out.find("kbdtool: export: approximate: ", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, report["approximations"].size());
+    EXPECT_GT(lines, 0u);
+
+    const fs::path strictDir = dir / "strict";
+    const auto s = kbdtool("export --strict --xkb '" + strictDir.string() + "' " + img);
+    EXPECT_EQ(s.status, 1) << s.out;
+    EXPECT_NE(s.out.find("nothing written"), std::string::npos) << s.out;
+    EXPECT_FALSE(fs::exists(strictDir));
+
+    EXPECT_EQ(kbdtool("export --name 'Bad Name' --xkb '" + dir.string() + "' " + img).status, 2);
+    EXPECT_EQ(kbdtool("export --name ../up --xkb '" + dir.string() + "' " + img).status, 2);
+    const auto named = kbdtool("export --name qv --xkb '" + dir.string() + "' " + img);
+    EXPECT_EQ(named.status, 0) << named.out;
+    EXPECT_TRUE(fs::exists(dir / "xkb/types/qv"));
+    fs::remove_all(dir);
 }

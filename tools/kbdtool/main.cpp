@@ -5,6 +5,7 @@
 // on stderr says what); 2 the command line is wrong.
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -21,6 +22,7 @@
 #include "keyseq.h"
 #include "text.h"
 #include "format.h"
+#include "xkb.h"
 
 namespace {
 
@@ -99,11 +101,27 @@ int run(int argc, char** argv) {
     draw->add_option("FILE", file, "layout image (.dll)")->required();
     draw->add_option("--out", outDir, "folder for the SVG files (created if missing)")->required();
 
-    for (auto* sub : {dump, typeCmd, names, check, draw})
+    std::string xkbDir, name;
+    bool strict = false;
+    auto* exportCmd = app.add_subcommand(
+        "export",
+        "Write the layout in another system's formats.\n"
+        "--xkb DIR: for Linux, an XKB keymap (symbols, key types, rules, one complete keymap.xkb) and a Compose\n"
+        "file for the dead keys, with report.json and a line on stderr for everything that does not carry over\n"
+        "exactly. README \"On Linux\" says where the files go.\nExample: kbdtool export --xkb out kbdQelvo.dll");
+    exportCmd->add_option("FILE", file, "layout image (.dll)")->required();
+    exportCmd->add_option("--xkb", xkbDir, "folder for the Linux files (created if missing)")->required();
+    exportCmd
+        ->add_option("--name", name,
+                     "layout id: a-z, 0-9, '_' and '-', starting with a letter (default: from the file name)")
+        ->check([](const std::string& n) { return xkb::validName(n) ? "" : "a-z, 0-9, '_' and '-', starting with a letter"; });
+    exportCmd->add_flag("--strict", strict, "fail, writing nothing, if anything would be approximate");
+
+    for (auto* sub : {dump, typeCmd, names, check, draw, exportCmd})
         sub->add_option("--base", base,
                         "map the image at this address, a multiple of 64 KiB, instead of its preferred base");
     unsigned pointerSize = 0;
-    for (auto* sub : {dump, typeCmd, names, draw})
+    for (auto* sub : {dump, typeCmd, names, draw, exportCmd})
         sub->add_option("--pointer-size", pointerSize,
                         "width of the tables' pointer fields: 4 or 8 (default: detected; 8 is a WOW64 image)")
             ->check(CLI::IsMember({4u, 8u}));
@@ -132,6 +150,14 @@ int run(int argc, char** argv) {
             std::cout << dumpText(d);
     } else if (*names) {
         std::cout << namesText(d.layout);
+    } else if (*exportCmd) {
+        const auto e = xkb::plan(d.layout, name.empty() ? xkb::defaultName(file) : name,
+                                 std::filesystem::path(file).filename().string());
+        for (const auto& a : e.approximations) std::cerr << "kbdtool: export: approximate: " << a.message << "\n";
+        if (strict && !e.approximations.empty())
+            throw Error(fmt::format("--strict: {} things would be approximate; nothing written", e.approximations.size()));
+        for (const auto& f : xkb::write(e, xkbDir))
+            std::cout << fmt::format("{}  {} bytes\n", (std::filesystem::path(xkbDir) / f.path).string(), f.size);
     } else {
         std::vector<Chord> chords;
         for (const auto& k : keys) chords.push_back(parseChord(k));  // all parsed before any is typed
