@@ -7,3 +7,13 @@ add_custom_target(pictures
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     COMMENT "Drawing the layout into docs/"
     VERBATIM)
+
+# Our own layout for Linux, shipped in the release bundle's linux/ folder:
+# `cmake --build build/host --target linux-export` rewrites docs/linux/ from
+# the built image. The files are committed (the release build has no host
+# tools), and a test fails when they no longer match what kbdtool exports.
+add_custom_target(linux-export
+    COMMAND kbdtool export --xkb ${CMAKE_SOURCE_DIR}/docs/linux ${KBD_IMAGE_X86}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    COMMENT "Exporting the layout for Linux into docs/linux/"
+    VERBATIM)

@@ -133,3 +133,14 @@ TEST(XkbExport, ChainedDeadKeysBecomeLongerSequences) {
     EXPECT_EQ(w.press({0, position("AC01")}).text, "ấ");
     EXPECT_EQ(l.press({0, position("AC01")}).text, "ấ");
 }
+
+// docs/linux/, shipped in the release bundle, is the export of the built
+// image as it is now.
+TEST(XkbExport, ShippedFilesAreCurrent) {
+    const fs::path shipped = fs::path(__FILE__).parent_path() / ".." / "docs" / "linux";
+    const auto e = kbd::xkb::plan(kbdtest::layout(), "kbdqelvo", "kbdQelvo.dll");
+    const fs::path fresh = installed().dir() / "fresh";
+    for (const auto& f : kbd::xkb::write(e, fresh))
+        EXPECT_EQ(read(shipped / f.path), read(fresh / f.path))
+            << "docs/linux/" << f.path << " is out of date: cmake --build build/host --target linux-export";
+}
