@@ -55,22 +55,28 @@ inline constexpr BYTE KBDBASE  = 0x00;
 inline constexpr BYTE KBDSHIFT = 0x01;
 inline constexpr BYTE KBDCTRL  = 0x02;
 inline constexpr BYTE KBDALT   = 0x04;
-inline constexpr BYTE KBDKANA  = 0x08;
+// Bits beyond Shift, Ctrl and Alt, for layouts with further modifier keys
+// (a Kana key, the thumb-shift keys, a group-select key). A layout gives its
+// own extra keys the lowest of these bits it needs.
+inline constexpr BYTE KBDKANA      = 0x08;
+inline constexpr BYTE KBDROYA      = 0x10;
+inline constexpr BYTE KBDLOYA      = 0x20;
+inline constexpr BYTE KBDGRPSELTAP = 0x80;
 
 // ModNumber value for a modifier combination that gives no character.
 inline constexpr BYTE SHFT_INVALID = 0x0F;
 
 // ---- Row attributes --------------------------------------------------------
 inline constexpr BYTE CAPLOCK     = 0x01;  // Caps Lock swaps Base and Shift
-inline constexpr BYTE SGCAPS      = 0x02;
+inline constexpr BYTE SGCAPS      = 0x02;  // under Caps Lock, Base and Shift come from the next row
 inline constexpr BYTE CAPLOKALTGR = 0x04;  // Caps Lock swaps AltGr and Shift+AltGr
-inline constexpr BYTE KANALOK     = 0x08;
+inline constexpr BYTE KANALOK     = 0x08;  // the Kana lock acts on this key like the Kana bit
 inline constexpr BYTE GRPSELTAP   = 0x80;
 
 // ---- Cell markers (not characters) -----------------------------------------
 inline constexpr WCHAR WCH_NONE = 0xF000;  // no character in this cell
 inline constexpr WCHAR WCH_DEAD = 0xF001;  // dead key: next row holds the dead character
-inline constexpr WCHAR WCH_LGTR = 0xF002;  // ligature
+inline constexpr WCHAR WCH_LGTR = 0xF002;  // ligature: the characters stand in the ligature table
 
 // ---- Scan-code entry flags (high byte of a 16-bit entry) -------------------
 inline constexpr USHORT KBDEXT     = 0x0100;
@@ -105,11 +111,15 @@ using PVK_TO_BIT = KBD_PTR<const VK_TO_BIT>;
 // layout built from this header covers masks 0..MODIFIERS_MAX_MASK.
 inline constexpr WORD MODIFIERS_MAX_MASK = KBDSHIFT | KBDCTRL | KBDALT;
 
-struct MODIFIERS {
+// A modifier record whose ModNumber covers masks 0..MaxMask; layouts with
+// modifier keys beyond Shift, Ctrl and Alt need the longer records.
+template <WORD MaxMask>
+struct MODIFIERS_UPTO {
     PVK_TO_BIT pVkToBit;
     WORD       wMaxModBits;
-    BYTE       ModNumber[MODIFIERS_MAX_MASK + 1];
+    BYTE       ModNumber[MaxMask + 1];
 };
+using MODIFIERS  = MODIFIERS_UPTO<MODIFIERS_MAX_MASK>;
 using PMODIFIERS = KBD_PTR<const MODIFIERS>;
 
 // A character row with N shift-state columns: Base, Shift, Ctrl, AltGr, Shift+AltGr.
@@ -119,10 +129,16 @@ struct VK_TO_WCHARS {
     BYTE  Attributes;
     WCHAR wch[N];
 };
-using VK_TO_WCHARS1 = VK_TO_WCHARS<1>;
-using VK_TO_WCHARS2 = VK_TO_WCHARS<2>;
-using VK_TO_WCHARS3 = VK_TO_WCHARS<3>;
-using VK_TO_WCHARS5 = VK_TO_WCHARS<5>;
+using VK_TO_WCHARS1  = VK_TO_WCHARS<1>;
+using VK_TO_WCHARS2  = VK_TO_WCHARS<2>;
+using VK_TO_WCHARS3  = VK_TO_WCHARS<3>;
+using VK_TO_WCHARS4  = VK_TO_WCHARS<4>;
+using VK_TO_WCHARS5  = VK_TO_WCHARS<5>;
+using VK_TO_WCHARS6  = VK_TO_WCHARS<6>;
+using VK_TO_WCHARS7  = VK_TO_WCHARS<7>;
+using VK_TO_WCHARS8  = VK_TO_WCHARS<8>;
+using VK_TO_WCHARS9  = VK_TO_WCHARS<9>;
+using VK_TO_WCHARS10 = VK_TO_WCHARS<10>;
 
 // One entry of the list of character tables. The platform types the row
 // pointer as a pointer to the one-column row and reads it with cbSize as the
@@ -148,6 +164,22 @@ constexpr DWORD DEADTRANS(WCHAR base, WCHAR dead) {
     return static_cast<DWORD>(base) | (static_cast<DWORD>(dead) << 16);
 }
 
+// A ligature: the characters that a WCH_LGTR cell of VirtualKey in column
+// ModificationNumber gives, up to N of them, unused ones WCH_NONE. The root
+// record's nLgMax is N and cbLgEntry the size of one row; a zero row ends
+// the table.
+template <unsigned N>
+struct LIGATURE {
+    BYTE  VirtualKey;
+    WORD  ModificationNumber;
+    WCHAR wch[N];
+};
+using LIGATURE1 = LIGATURE<1>;
+using LIGATURE2 = LIGATURE<2>;
+using LIGATURE3 = LIGATURE<3>;
+using LIGATURE4 = LIGATURE<4>;
+using LIGATURE5 = LIGATURE<5>;
+
 // A key name by scan code.
 struct VSC_LPWSTR {
     BYTE         vsc;
@@ -166,8 +198,10 @@ struct VSC_VK {
 using PVSC_VK = KBD_PTR<const VSC_VK>;
 
 // The root record returned by KbdLayerDescriptor.
+// pCharModifiers is untyped, like the character tables' row pointers, so
+// that a modifier record of any ModNumber length can be named in it.
 struct KBDTABLES {
-    PMODIFIERS          pCharModifiers;
+    KBD_PTR<const void> pCharModifiers;
     PVK_TO_WCHAR_TABLE  pVkToWcharTable;
     PDEADKEY            pDeadKey;
     PVSC_LPWSTR         pKeyNames;
@@ -193,6 +227,7 @@ inline constexpr unsigned KBD_P = KBD_POINTER_FIELD;
 
 static_assert(sizeof(VK_TO_BIT) == 2);
 static_assert(sizeof(MODIFIERS) == (KBD_P == 4 ? 16 : 24));
+static_assert(KBD_OFFSET(MODIFIERS_UPTO<15>, ModNumber) == KBD_P + 2);
 static_assert(KBD_OFFSET(MODIFIERS, pVkToBit) == 0);
 static_assert(KBD_OFFSET(MODIFIERS, wMaxModBits) == KBD_P);
 static_assert(KBD_OFFSET(MODIFIERS, ModNumber) == KBD_P + 2);
@@ -200,7 +235,9 @@ static_assert(KBD_OFFSET(MODIFIERS, ModNumber) == KBD_P + 2);
 static_assert(sizeof(VK_TO_WCHARS1) == 4);
 static_assert(sizeof(VK_TO_WCHARS2) == 6);
 static_assert(sizeof(VK_TO_WCHARS3) == 8);
+static_assert(sizeof(VK_TO_WCHARS4) == 10);
 static_assert(sizeof(VK_TO_WCHARS5) == 12);
+static_assert(sizeof(VK_TO_WCHARS10) == 22);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, Attributes) == 1);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, wch) == 2);
 
@@ -211,6 +248,12 @@ static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, cbSize) == KBD_P + 1);
 static_assert(sizeof(DEADKEY) == 8);
 static_assert(KBD_OFFSET(DEADKEY, wchComposed) == 4);
 static_assert(KBD_OFFSET(DEADKEY, uFlags) == 6);
+
+static_assert(sizeof(LIGATURE1) == 6);
+static_assert(sizeof(LIGATURE2) == 8);
+static_assert(sizeof(LIGATURE4) == 12);
+static_assert(KBD_OFFSET(LIGATURE4, ModificationNumber) == 2);
+static_assert(KBD_OFFSET(LIGATURE4, wch) == 4);
 
 static_assert(sizeof(VSC_LPWSTR) == 2 * KBD_P);
 static_assert(KBD_OFFSET(VSC_LPWSTR, pwsz) == KBD_P);
