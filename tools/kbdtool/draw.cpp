@@ -454,8 +454,7 @@ std::vector<Drawing> drawLayout(const Layout& layout) {
         {"altgr.svg", ALTGR, SHIFT | ALTGR, true},
         {"ctrl.svg", CTRL, SHIFT | CTRL, true},
     };
-    // A layout with a Kana lock: the keyboard with the lock on. A key held
-    // for a further modifier bit (a level key): the keyboard with it held.
+    // With a Kana lock, the keyboard with it on; with a held level key, with that held.
     if (kanaBits(layout) != 0) boards.push_back({"kana.svg", 0, SHIFT, true, true});
     for (const auto& m : layout.modifierBits)
         if (m.vk != vk::KANA && (m.bits & ~(SHIFT | CTRL | def::KBDALT)) != 0)
