@@ -73,6 +73,7 @@ public:
         if (p.held & Alt) held.set(kbd::vk::LMENU);
         if (p.held & AltGr) held.set(kbd::vk::RMENU);
         const auto r = session_->press(p.key.scan, held);
+        lastLigature_ = r.key.kind == kbd::KeyChar::Kind::Ligature;
         return {kbd::utf8(r.out), session_->pendingDead().has_value(), false};
     }
 
@@ -85,10 +86,14 @@ public:
     }
 
     bool capsLock() const { return session_->capsLock(); }
+    bool kanaLock() const { return session_->kanaLock(); }
+    // The last press was on a ligature cell.
+    bool lastLigature() const { return lastLigature_; }
 
 private:
     const kbd::Layout& layout_;
     std::optional<kbd::Session> session_;
+    bool                        lastLigature_ = false;
 };
 
 // The exported files in a folder of their own, found by libxkbcommon as a
@@ -194,6 +199,9 @@ public:
 
     bool capsLock() const {
         return xkb_state_mod_name_is_active(state_.get(), XKB_MOD_NAME_CAPS, XKB_STATE_MODS_LOCKED) > 0;
+    }
+    void setCapsLock(bool on) {
+        if (capsLock() != on) tap(position("CAPS"));
     }
 
 private:

@@ -120,6 +120,7 @@ private:
     std::set<uint8_t> placedVks_;
     size_t            unencodable_ = 0;
     size_t            stockControlKeys_ = 0;
+    std::set<std::u16string> ligatureCells_;
 
     void note(std::string kind, size_t count, std::string message) {
         if (count > 0) E.approximations.push_back({std::move(kind), count, std::move(message)});
@@ -174,6 +175,10 @@ private:
     // keeps when its character is the stock one.
     uint32_t keysymOf(const KeyChar& k, uint32_t stock = 0) {
         if (k.kind == KeyChar::Kind::None) return XKB_KEY_VoidSymbol;
+        if (k.kind == KeyChar::Kind::Ligature) {
+            ligatureCells_.insert(k.chars);
+            return XKB_KEY_VoidSymbol;
+        }
         if (stock && k.kind == KeyChar::Kind::Char && xkb_keysym_to_utf32(stock) == k.ch) return stock;
         if (k.kind == KeyChar::Kind::Dead) {
             const uint32_t ks = deadKeysym(k.ch);
@@ -326,6 +331,12 @@ private:
              fmt::format("{} characters on Ctrl+Alt are not exported: the layout has no AltGr", ctrlAlt));
         note("other-columns", other,
              fmt::format("{} characters on other modifier combinations are not exported", other));
+        const bool altListed = std::any_of(L.modifierBits.begin(), L.modifierBits.end(),
+                                           [](const ModifierBit& m) { return (m.bits & def::KBDALT) != 0; });
+        if (!altListed)
+            note("alt-not-a-modifier", 1,
+                 "the layout does not list Alt as a modifier, so Windows types the same with Alt held; on Linux an "
+                 "Alt chord is a shortcut");
         if (E.altgr)
             note("ctrl-alt-as-altgr", 1,
                  "Windows also gives the AltGr characters with left Ctrl+Alt; on Linux only AltGr (right Alt) does");
@@ -354,6 +365,15 @@ private:
     }
 
     void checkFlags() {
+        note("ligatures", ligatureCells_.size(),
+             fmt::format("{} ligatures (keys that type several characters) are not exported: a keysym is one "
+                         "character; those keys type nothing",
+                         ligatureCells_.size()));
+        bool kanaRows = false;
+        for (const auto& t : L.charTables)
+            for (const auto& r : t.rows) kanaRows |= (r.attributes & def::KANALOK) != 0;
+        if (kanaBits(L) != 0 || kanaRows)
+            note("kana-lock", 1, "the Kana lock and the characters it selects are not exported");
         if (L.localeFlags & def::KLLF_SHIFTLOCK)
             note("shift-lock", 1, "Shift turns Caps Lock off on Windows (KLLF_SHIFTLOCK); on Linux Caps Lock toggles");
         if (L.localeFlags & def::KLLF_LRM_RLM)
