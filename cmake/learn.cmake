@@ -7,5 +7,6 @@ target_sources(kbdcore PRIVATE
     tools/kbdtool/charinfo.cpp
     tools/kbdtool/find.cpp
     tools/kbdtool/find_report.cpp
+    tools/kbdtool/diff.cpp
 )
 target_link_libraries(kbdcore PRIVATE ICU::uc)
