@@ -10,3 +10,13 @@ target_sources(kbdcore PRIVATE
     tools/kbdtool/diff.cpp
 )
 target_link_libraries(kbdcore PRIVATE ICU::uc)
+
+# The page template, compiled in as a string.
+set(KBD_PAGE_TEMPLATE ${CMAKE_SOURCE_DIR}/tools/kbdtool/page/page.html)
+set(KBD_PAGE_INC ${CMAKE_BINARY_DIR}/generated/page_template.inc)
+add_custom_command(OUTPUT ${KBD_PAGE_INC}
+    COMMAND ${CMAKE_COMMAND} -DIN=${KBD_PAGE_TEMPLATE} -DOUT=${KBD_PAGE_INC} -P ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+    DEPENDS ${KBD_PAGE_TEMPLATE} ${CMAKE_SOURCE_DIR}/cmake/embed.cmake
+    COMMENT "Embedding the page template")
+target_sources(kbdcore PRIVATE tools/kbdtool/html.cpp ${KBD_PAGE_INC})
+target_include_directories(kbdcore PRIVATE ${CMAKE_BINARY_DIR}/generated)
