@@ -31,3 +31,50 @@ inline std::vector<uint8_t> threeChanges() {
 }
 
 }  // namespace kbdtest
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace kbdtest {
+
+// kbdtool run with these arguments exactly (no shell between), its exit
+// status and what it printed on each stream.
+struct Ran {
+    int         status = -1;
+    std::string out, err;
+};
+
+inline Ran runKbdtool(const std::vector<std::string>& args) {
+    Ran r;
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return r;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(out[0]), close(err[0]), close(out[1]), close(err[1]);
+        std::vector<char*> argv{const_cast<char*>(KBDTOOL_PATH)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(KBDTOOL_PATH, argv.data());
+        _exit(127);
+    }
+    close(out[1]), close(err[1]);
+    // stdout is read to its end first, then stderr: kbdtool writes at most a
+    // line or two to stderr, far less than a pipe holds.
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0) r.out.append(buf, size_t(n));
+    while ((n = read(err[0], buf, sizeof buf)) > 0) r.err.append(buf, size_t(n));
+    close(out[0]), close(err[0]);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+}  // namespace kbdtest

@@ -129,9 +129,15 @@ std::string allText(const Finder& finder) {
 }
 
 std::string allMarkdown(const Finder& finder) {
-    std::string o =
+    std::string o = fmt::format(
+        "# Characters\n\n"
+        "The {} characters the layout types on its own, by code point, each with its shortest key "
+        "sequences as `kbdtool type` takes them (⇪: only with Caps Lock off) and where the keys are, "
+        "by ISO position (E04 is the 4 key, D01 the Q key, A03 the space bar). Written by "
+        "`kbdtool find --all --markdown`.\n\n"
         "| Code point | Character | Keys | Where the keys are | Name |\n"
-        "|---|---|---|---|---|\n";
+        "|---|---|---|---|---|\n",
+        finder.all().size());
     for (const auto& [ch, ways] : finder.all()) {
         std::string keys, places;
         for (const auto& w : ways) {
