@@ -4,7 +4,11 @@
 BUILD_PACKAGES=(cmake ninja-build clang-19 lld-19 llvm-19)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" g++ pkg-config llvm-19-dev libunicorn-dev libcli11-dev libfmt-dev
                nlohmann-json3-dev libgtest-dev libicu-dev libbenchmark-dev libzstd-dev libclang-rt-19-dev
-               chromium chromium-driver python3-selenium fonts-dejavu-core)
+               mingw-w64-common wine64 chromium chromium-driver python3-selenium fonts-dejavu-core)
+# mingw-w64-common: the Windows headers of the cross-built programs (every machine);
+# wine64: runs the x64 test program (scripts/wine).
+# chromium, chromium-driver, python3-selenium: the learning page's browser tests;
+# fonts-dejavu-core: the fonts its screenshot is taken with.
 
 ensure_packages() {
     local missing=() p
@@ -22,3 +26,7 @@ ensure_packages() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# scripts/package: the cross toolchain, the Windows headers of the setups, zip.
+PACKAGE_PACKAGES=("${BUILD_PACKAGES[@]}" mingw-w64-common zip)
+TEST_PACKAGES+=(zip)
