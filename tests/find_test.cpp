@@ -6,9 +6,10 @@
 #include <fmt/format.h>
 
 #include "find.h"
+#include "charinfo.h"
 #include "find_report.h"
 #include "fixture.h"
-#include "image.h"
+#include "error.h"
 #include "text.h"
 
 using kbdtest::layout;
@@ -57,7 +58,7 @@ TEST(Find, AllCharactersAtOnceTypeBackAsOneSequence) {
     const kbd::Sequence seq = kbd::keysFor(finder(), text);
     EXPECT_EQ(hex(kbd::typeText(layout(), chords(seq))), hex(text));
     for (const char* word : {"rāmāyaṇa", "ṛṣi hha", "ĀḌḤ=¯"}) {
-        const auto t = kbd::utf16(word);
+        const auto t = kbd::fromUtf8(word);
         EXPECT_EQ(kbd::utf8(kbd::typeText(layout(), chords(kbd::keysFor(finder(), t)))), word);
     }
 }
@@ -83,11 +84,11 @@ TEST(Find, ACharacterTheLayoutLacks) {
     EXPECT_TRUE(finder().find(u"Ж").empty());
     EXPECT_TRUE(finder().find(u"\U0001F600").empty());
     bool ok = true;
-    const std::string text = kbd::charactersText(finder(), kbd::utf16("aЖ"), ok);
+    const std::string text = kbd::charactersText(finder(), kbd::fromUtf8("aЖ"), ok);
     EXPECT_FALSE(ok);
     EXPECT_NE(text.find("U+0416 Ж  CYRILLIC CAPITAL LETTER ZHE\n  not on this layout"), std::string::npos) << text;
     try {
-        kbd::keysFor(finder(), kbd::utf16("aЖb"));
+        kbd::keysFor(finder(), kbd::fromUtf8("aЖb"));
         FAIL() << "no error";
     } catch (const kbd::Error& e) {
         EXPECT_EQ(std::string(e.what()), "U+0416 Ж (CYRILLIC CAPITAL LETTER ZHE) is not on this layout");
@@ -108,7 +109,7 @@ TEST(Find, NamesAndPlacesComeFromUnicodeAndTheKeyboard) {
     }
     EXPECT_TRUE(sawPrivate);
     bool ok = false;
-    const std::string r = kbd::charactersText(finder(), kbd::utf16("ṛ"), ok);
+    const std::string r = kbd::charactersText(finder(), kbd::fromUtf8("ṛ"), ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(r, "U+1E5B ṛ  LATIN SMALL LETTER R WITH DOT BELOW\n  OEM_PERIOD r  keys B09 D04 (with Caps Lock off)\n");
 }

@@ -10,7 +10,7 @@
 #include "fixture.h"
 #include "html.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 using kbdtest::layout;
 using json = nlohmann::json;

@@ -1,7 +1,10 @@
 #include "charinfo.h"
 
 #include <unicode/uchar.h>
+#include <unicode/ustring.h>
 #include <unicode/utf8.h>
+
+#include "error.h"
 
 namespace kbd {
 
@@ -35,6 +38,18 @@ std::string glyph(char32_t ch) {
         break;
     }
     append(out, static_cast<UChar32>(ch));
+    return out;
+}
+
+std::u16string fromUtf8(std::string_view text) {
+    if (text.size() > INT32_MAX / 2) throw Error("the text is too long");
+    std::u16string out(text.size(), u'\0');  // never more UTF-16 units than UTF-8 bytes
+    int32_t n = 0;
+    UErrorCode err = U_ZERO_ERROR;
+    u_strFromUTF8(reinterpret_cast<UChar*>(out.data()), static_cast<int32_t>(out.size()), &n, text.data(),
+                  static_cast<int32_t>(text.size()), &err);
+    if (U_FAILURE(err)) throw Error("the text is not valid UTF-8");
+    out.resize(static_cast<size_t>(n));
     return out;
 }
 

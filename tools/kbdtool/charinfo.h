@@ -1,8 +1,9 @@
 // What Unicode says about a character, from ICU: its name, and whether it
-// can be shown on its own.
+// can be shown on its own; and text from the command line as UTF-16.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace kbd {
 
@@ -15,5 +16,9 @@ std::string charName(char32_t ch);
 // empty for a character with no visible form of its own (controls, spaces,
 // format characters, Private Use, surrogates, unassigned code points).
 std::string glyph(char32_t ch);
+
+// UTF-16 of UTF-8 text; throws kbd::Error when the text is not well-formed
+// UTF-8 (a command-line argument in another encoding, cut short, ...).
+std::u16string fromUtf8(std::string_view text);
 
 }  // namespace kbd

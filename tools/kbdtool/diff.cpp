@@ -8,28 +8,12 @@
 #include "keyboard.h"
 #include "simulate.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
 
 using json = nlohmann::json;
-
-// "Base", "Shift", "Ctrl", "AltGr" (Ctrl+Alt), "Shift+AltGr", other bits in hex.
-std::string maskName(uint8_t mask) {
-    if (mask == 0) return "Base";
-    std::string o;
-    const auto add = [&](const std::string& s) { o += (o.empty() ? "" : "+") + s; };
-    if (mask & def::KBDSHIFT) add("Shift");
-    if ((mask & (def::KBDCTRL | def::KBDALT)) == (def::KBDCTRL | def::KBDALT))
-        add("AltGr");
-    else if (mask & def::KBDCTRL)
-        add("Ctrl");
-    else if (mask & def::KBDALT)
-        add("Alt");
-    if (const uint8_t rest = mask & ~(def::KBDSHIFT | def::KBDCTRL | def::KBDALT)) add(fmt::format("0x{:02X}", rest));
-    return o;
-}
 
 std::string quoted(const std::u16string& s) { return "\"" + utf8(s) + "\""; }
 
@@ -106,7 +90,7 @@ private:
             const auto ca = columnFor(a_, uint8_t(m)), cb = columnFor(b_, uint8_t(m));
             if (ca == cb) continue;
             const auto show = [](std::optional<unsigned> c) { return c ? fmt::format("column {}", *c) : "no column"; };
-            add("modifiers", fmt::format("mask {} ({})", m, maskName(uint8_t(m))), show(ca), show(cb),
+            add("modifiers", fmt::format("mask {} ({})", m, shiftStateName(uint8_t(m))), show(ca), show(cb),
                 ca ? json(*ca) : json(-1), cb ? json(*cb) : json(-1));
         }
     }
@@ -143,8 +127,9 @@ private:
             if (ea == eb) continue;
             const auto show = [](std::optional<uint16_t> e) {
                 if (!e) return std::string("no key");
-                const std::string flags = scanFlagNames(*e & 0xFF00);
-                return vkName(*e & 0xFF) + (flags.empty() ? "" : " " + flags);
+                std::string s = vkName(*e & 0xFF);
+                for (const auto& f : flagNames("ScanFlag", *e & 0xFF00, 4)) s += " " + f;
+                return s;
             };
             add("scan codes", keyText(sc), show(ea), show(eb), ea ? json(*ea) : json(nullptr),
                 eb ? json(*eb) : json(nullptr));
@@ -165,13 +150,13 @@ private:
                 if (!columnFor(a_, mask) && !columnFor(b_, mask)) continue;
                 const KeyChar ka = keyChar(a_, sc, mask, false), kb = keyChar(b_, sc, mask, false);
                 if (ka != kb)
-                    add("keys", fmt::format("{} {}", keyText(sc), maskName(mask)), keyCharText(ka), keyCharText(kb),
+                    add("keys", fmt::format("{} {}", keyText(sc), shiftStateName(mask)), keyCharText(ka), keyCharText(kb),
                         keyCharJson(ka), keyCharJson(kb));
                 // Caps Lock: reported where it starts or stops acting on the
                 // key; a change of what it gives follows from the lines above.
                 const bool capsA = keyChar(a_, sc, mask, true) != ka, capsB = keyChar(b_, sc, mask, true) != kb;
                 if (capsA != capsB)
-                    add("keys", fmt::format("{} {} with Caps Lock", keyText(sc), maskName(mask)),
+                    add("keys", fmt::format("{} {} with Caps Lock", keyText(sc), shiftStateName(mask)),
                         capsA ? "Caps Lock acts" : "Caps Lock does nothing",
                         capsB ? "Caps Lock acts" : "Caps Lock does nothing", capsA, capsB);
             }

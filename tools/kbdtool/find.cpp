@@ -7,7 +7,7 @@
 #include <fmt/format.h>
 
 #include "keyboard.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {

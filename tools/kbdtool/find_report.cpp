@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "charinfo.h"
-#include "image.h"
+#include "error.h"
 #include "keyboard.h"
 #include "text.h"
 
@@ -60,7 +60,7 @@ std::vector<std::u16string> distinct(const std::u16string& text) {
 std::string markdownCell(const std::string& s) {
     std::string o;
     for (char c : s) {
-        if (std::string_view("\\`*_{}[]<>()#+-.!|~").find(c) != std::string_view::npos) o += '\\';
+        if (std::string_view("\\`*_[]<>|~").find(c) != std::string_view::npos) o += '\\';
         o += c;
     }
     return o;

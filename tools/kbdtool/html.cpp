@@ -8,11 +8,11 @@
 #include <fmt/format.h>
 
 #include "charinfo.h"
-#include "image.h"
+#include "error.h"
 #include "keyboard.h"
 #include "simulate.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
