@@ -113,3 +113,8 @@ TEST(Find, NamesAndPlacesComeFromUnicodeAndTheKeyboard) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(r, "U+1E5B ṛ  LATIN SMALL LETTER R WITH DOT BELOW\n  OEM_PERIOD r  keys B09 D04 (with Caps Lock off)\n");
 }
+
+TEST(Find, ATextTooLongToSearchIsRefused) {
+    EXPECT_EQ(finder().find(std::u16string(kbd::Finder::kMaxText, u'a'), 1).size(), 1u);
+    EXPECT_THROW(finder().find(std::u16string(kbd::Finder::kMaxText + 1, u'a')), kbd::Error);
+}

@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "keyboard.h"
+#include "error.h"
 #include "format.h"
 
 namespace kbd {
@@ -190,24 +191,42 @@ struct Finder::Search {
     }
 };
 
+const std::vector<Finder::Step>& Finder::steps(const Session& from) const {
+    const std::pair<int, bool> key{from.pendingDead() ? int(*from.pendingDead()) : -1, from.capsLock()};
+    if (const auto it = steps_.find(key); it != steps_.end()) return it->second;
+    std::vector<Step> v;
+    v.reserve(strokes_.size());
+    for (const Stroke& st : strokes_) {
+        Session s = from;
+        std::u16string out = s.press(st.vk, st.held).out;
+        v.push_back({s, std::move(out)});
+    }
+    return steps_.emplace(key, std::move(v)).first->second;
+}
+
 std::vector<Sequence> Finder::find(const std::u16string& text, size_t maxWays) const {
+    if (text.size() > kMaxText)
+        throw Error(fmt::format("the text is too long to search: {} UTF-16 code units, at most {}", text.size(),
+                                kMaxText));
     Search g(*this);
     std::vector<int> frontier{0};
     std::vector<int> goals;
     if (text.empty()) return {Sequence{}};
     for (unsigned depth = 0; !frontier.empty() && goals.empty(); ++depth) {
         std::vector<int> next;
-        for (int n : frontier)
-            for (const Stroke& st : strokes_) {
-                Session s = g.nodes[n].session;
-                const size_t typed = g.nodes[n].typed;
-                const Session::Result r = s.press(st.vk, st.held);
-                if (text.compare(typed, r.out.size(), r.out) != 0 || typed + r.out.size() > text.size()) continue;
-                const auto [id, fresh] = g.reach(s, typed + r.out.size(), depth + 1, n, &st);
+        for (int n : frontier) {
+            const auto& from = steps(g.nodes[n].session);
+            const size_t typed = g.nodes[n].typed;
+            for (size_t i = 0; i < strokes_.size(); ++i) {
+                const Step& step = from[i];
+                if (typed + step.out.size() > text.size() || text.compare(typed, step.out.size(), step.out) != 0)
+                    continue;
+                const auto [id, fresh] = g.reach(step.after, typed + step.out.size(), depth + 1, n, &strokes_[i]);
                 if (!fresh) continue;
                 next.push_back(id);
-                if (g.nodes[id].typed == text.size() && !s.pendingDead()) goals.push_back(id);
+                if (g.nodes[id].typed == text.size() && !step.after.pendingDead()) goals.push_back(id);
             }
+        }
         frontier = std::move(next);
     }
     std::vector<std::vector<const Stroke*>> found;
@@ -235,18 +254,21 @@ const std::map<uint16_t, std::vector<Sequence>>& Finder::all() const {
     std::vector<int> frontier{0};
     for (unsigned depth = 0; !frontier.empty(); ++depth) {
         std::vector<int> next;
-        for (int n : frontier)
-            for (const Stroke& st : strokes_) {
-                Session s = g.nodes[n].session;
-                const Session::Result r = s.press(st.vk, st.held);
-                if (r.out.empty()) {
-                    if (const auto [id, fresh] = g.reach(s, 0, depth + 1, n, &st); fresh) next.push_back(id);
+        for (int n : frontier) {
+            const auto& from = steps(g.nodes[n].session);
+            for (size_t i = 0; i < strokes_.size(); ++i) {
+                const Step& step = from[i];
+                if (step.out.empty()) {
+                    if (const auto [id, fresh] = g.reach(step.after, 0, depth + 1, n, &strokes_[i]); fresh)
+                        next.push_back(id);
                     continue;
                 }
-                if (r.out.size() != 1 || s.pendingDead()) continue;
-                auto& b = best.try_emplace(r.out[0], depth + 1, std::vector<std::pair<int, const Stroke*>>{}).first->second;
-                if (b.first == depth + 1) b.second.push_back({n, &st});
+                if (step.out.size() != 1 || step.after.pendingDead()) continue;
+                auto& b = best.try_emplace(step.out[0], depth + 1, std::vector<std::pair<int, const Stroke*>>{})
+                              .first->second;
+                if (b.first == depth + 1) b.second.push_back({n, &strokes_[i]});
             }
+        }
         frontier = std::move(next);
     }
     all_.emplace();
@@ -273,20 +295,22 @@ std::map<uint16_t, Sequence> Finder::pendingStates() const {
     std::map<uint16_t, Sequence> out;
     for (unsigned depth = 0; !frontier.empty(); ++depth) {
         std::vector<int> next;
-        for (int n : frontier)
-            for (const Stroke& st : strokes_) {
-                Session s = g.nodes[n].session;
-                if (!s.press(st.vk, st.held).out.empty()) continue;
-                const auto [id, fresh] = g.reach(s, 0, depth + 1, n, &st);
+        for (int n : frontier) {
+            const auto& from = steps(g.nodes[n].session);
+            for (size_t i = 0; i < strokes_.size(); ++i) {
+                const Step& step = from[i];
+                if (!step.out.empty()) continue;
+                const auto [id, fresh] = g.reach(step.after, 0, depth + 1, n, &strokes_[i]);
                 if (!fresh) continue;
                 next.push_back(id);
-                if (const auto p = s.pendingDead(); p && !out.count(*p)) {
+                if (const auto p = step.after.pendingDead(); p && !out.count(*p)) {
                     std::vector<std::vector<const Stroke*>> found;
                     std::vector<const Stroke*> tail;
                     g.paths(id, tail, found, 1);
                     out[*p] = Sequence{found.front(), false};
                 }
             }
+        }
         frontier = std::move(next);
     }
     return out;

@@ -47,7 +47,9 @@ public:
     // The shortest sequences that type exactly text in a fresh session (Caps
     // Lock off, nothing pending) and leave no dead key pending; at most
     // maxWays of them, all of the same length. Empty when there is none.
+    // Throws kbd::Error for a text longer than kMaxText code units.
     std::vector<Sequence> find(const std::u16string& text, size_t maxWays = 8) const;
+    static constexpr size_t kMaxText = 10000;
 
     // Every character (UTF-16 code unit) the layout types on its own, with its
     // shortest sequences, by code point.
@@ -61,9 +63,21 @@ public:
 
 private:
     struct Search;
-    const Layout&                                              layout_;
-    std::vector<Stroke>                                        strokes_;
+    // What one stroke does from a session state: the session after it and
+    // the text it typed.
+    struct Step {
+        Session        after;
+        std::u16string out;
+    };
+    // Every stroke's step from a session. What a press does depends only on
+    // the pending dead key and Caps Lock, so each stroke is pressed once per
+    // such state and remembered.
+    const std::vector<Step>& steps(const Session& from) const;
+
+    const Layout&                                                    layout_;
+    std::vector<Stroke>                                              strokes_;
     mutable std::optional<std::map<uint16_t, std::vector<Sequence>>> all_;
+    mutable std::map<std::pair<int, bool>, std::vector<Step>>        steps_;
 };
 
 // Replays a sequence in a session that starts with the given Caps Lock
