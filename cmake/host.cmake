@@ -69,6 +69,7 @@ if(KBD_BUILD_TESTS)
     target_compile_options(kbd_tests PRIVATE -Wall -Wextra)
     add_dependencies(kbd_tests images kbdtool)
     gtest_discover_tests(kbd_tests DISCOVERY_TIMEOUT 60)
+    include(cmake/fixtures.cmake)
 endif()
 
 if(KBD_BUILD_TESTS)

@@ -69,11 +69,15 @@ using PVK_TO_BIT = KBD_PTR<const VK_TO_BIT>;
 // layout built from this header covers masks 0..MODIFIERS_MAX_MASK.
 inline constexpr WORD MODIFIERS_MAX_MASK = KBDSHIFT | KBDCTRL | KBDALT;
 
-struct MODIFIERS {
+// A modifier record whose ModNumber covers masks 0..MaxMask; layouts with
+// modifier keys beyond Shift, Ctrl and Alt need the longer records.
+template <WORD MaxMask>
+struct MODIFIERS_UPTO {
     PVK_TO_BIT pVkToBit;
     WORD       wMaxModBits;
-    BYTE       ModNumber[MODIFIERS_MAX_MASK + 1];
+    BYTE       ModNumber[MaxMask + 1];
 };
+using MODIFIERS  = MODIFIERS_UPTO<MODIFIERS_MAX_MASK>;
 using PMODIFIERS = KBD_PTR<const MODIFIERS>;
 
 // A character row with N shift-state columns: Base, Shift, Ctrl, AltGr, Shift+AltGr.
@@ -83,10 +87,16 @@ struct VK_TO_WCHARS {
     BYTE  Attributes;
     WCHAR wch[N];
 };
-using VK_TO_WCHARS1 = VK_TO_WCHARS<1>;
-using VK_TO_WCHARS2 = VK_TO_WCHARS<2>;
-using VK_TO_WCHARS3 = VK_TO_WCHARS<3>;
-using VK_TO_WCHARS5 = VK_TO_WCHARS<5>;
+using VK_TO_WCHARS1  = VK_TO_WCHARS<1>;
+using VK_TO_WCHARS2  = VK_TO_WCHARS<2>;
+using VK_TO_WCHARS3  = VK_TO_WCHARS<3>;
+using VK_TO_WCHARS4  = VK_TO_WCHARS<4>;
+using VK_TO_WCHARS5  = VK_TO_WCHARS<5>;
+using VK_TO_WCHARS6  = VK_TO_WCHARS<6>;
+using VK_TO_WCHARS7  = VK_TO_WCHARS<7>;
+using VK_TO_WCHARS8  = VK_TO_WCHARS<8>;
+using VK_TO_WCHARS9  = VK_TO_WCHARS<9>;
+using VK_TO_WCHARS10 = VK_TO_WCHARS<10>;
 
 // One entry of the list of character tables. The platform types the row
 // pointer as a pointer to the one-column row and reads it with cbSize as the
@@ -112,6 +122,22 @@ constexpr DWORD DEADTRANS(WCHAR base, WCHAR dead) {
     return static_cast<DWORD>(base) | (static_cast<DWORD>(dead) << 16);
 }
 
+// A ligature: the characters that a WCH_LGTR cell of VirtualKey in column
+// ModificationNumber gives, up to N of them, unused ones WCH_NONE. The root
+// record's nLgMax is N and cbLgEntry the size of one row; a zero row ends
+// the table.
+template <unsigned N>
+struct LIGATURE {
+    BYTE  VirtualKey;
+    WORD  ModificationNumber;
+    WCHAR wch[N];
+};
+using LIGATURE1 = LIGATURE<1>;
+using LIGATURE2 = LIGATURE<2>;
+using LIGATURE3 = LIGATURE<3>;
+using LIGATURE4 = LIGATURE<4>;
+using LIGATURE5 = LIGATURE<5>;
+
 // A key name by scan code.
 struct VSC_LPWSTR {
     BYTE         vsc;
@@ -130,8 +156,10 @@ struct VSC_VK {
 using PVSC_VK = KBD_PTR<const VSC_VK>;
 
 // The root record returned by KbdLayerDescriptor.
+// pCharModifiers is untyped, like the character tables' row pointers, so
+// that a modifier record of any ModNumber length can be named in it.
 struct KBDTABLES {
-    PMODIFIERS          pCharModifiers;
+    KBD_PTR<const void> pCharModifiers;
     PVK_TO_WCHAR_TABLE  pVkToWcharTable;
     PDEADKEY            pDeadKey;
     PVSC_LPWSTR         pKeyNames;
@@ -162,11 +190,16 @@ inline constexpr unsigned KBD_P = KBD_POINTER_FIELD;
 #include "kbd_records.inc"
 #undef P
 
-// Rows of every width the layout uses: 2 + 2N bytes.
+// Rows of every width: 2 + 2N bytes; ligature rows 4 + 2N; a longer
+// modifier record keeps its fields where they are.
 static_assert(sizeof(VK_TO_WCHARS1) == 4);
 static_assert(sizeof(VK_TO_WCHARS2) == 6);
 static_assert(sizeof(VK_TO_WCHARS3) == 8);
+static_assert(sizeof(VK_TO_WCHARS4) == 10);
 static_assert(sizeof(VK_TO_WCHARS5) == 12);
+static_assert(sizeof(VK_TO_WCHARS10) == 22);
+static_assert(sizeof(LIGATURE1) == 6 && sizeof(LIGATURE2) == 8 && sizeof(LIGATURE4) == 12);
+static_assert(KBD_OFFSET(MODIFIERS_UPTO<15>, ModNumber) == KBD_P + 2);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, Attributes) == 1);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, wch) == 2);
 

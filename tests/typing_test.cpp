@@ -14,8 +14,8 @@ namespace {
 constexpr uint8_t SHIFT = def::KBDSHIFT, CTRL = def::KBDCTRL, ALT = def::KBDALT;
 constexpr uint8_t ALTGR = CTRL | ALT;
 
-KeyChar ch(uint16_t c) { return {KeyChar::Kind::Char, c}; }
-KeyChar dead(uint16_t c) { return {KeyChar::Kind::Dead, c}; }
+KeyChar ch(uint16_t c) { return {KeyChar::Kind::Char, c, {}}; }
+KeyChar dead(uint16_t c) { return {KeyChar::Kind::Dead, c, {}}; }
 const KeyChar none{};
 
 KeyChar key(uint8_t v, uint8_t mask, bool caps = false) { return kbd::charFor(layout(), v, mask, caps); }

@@ -8,6 +8,7 @@
 #include <llvm/BinaryFormat/COFF.h>
 
 #include "decode.h"
+#include "simulate.h"
 #include "layout_model.h"
 #include "text.h"
 #include "version.h"
@@ -16,6 +17,28 @@ namespace kbd {
 namespace {
 
 namespace COFF = llvm::COFF;
+
+// A version string says the same as the fixed numbers when its four numbers,
+// separated by dots or commas (with spaces or not: "1.0.3.40", "1, 0, 3, 40"),
+// are those numbers. Text after the fourth number ("1.0.3.40 (release)")
+// does not count; fewer numbers or other text do not match.
+bool sameVersion(const std::string& text, uint32_t ms, uint32_t ls) {
+    const uint32_t want[4] = {ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF};
+    size_t i = 0;
+    for (unsigned part = 0; part < 4; ++part) {
+        if (part > 0) {
+            while (i < text.size() && text[i] == ' ') ++i;
+            if (i >= text.size() || (text[i] != '.' && text[i] != ',')) return false;
+            ++i;
+            while (i < text.size() && text[i] == ' ') ++i;
+        }
+        uint64_t n = 0;
+        const size_t start = i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 6) n = n * 10 + (text[i++] - '0');
+        if (i == start || n != want[part]) return false;
+    }
+    return i == text.size() || text[i] == ' ';
+}
 
 class Checker {
 public:
@@ -138,43 +161,96 @@ private:
     void tables(const Layout& L) {
         std::vector<uint16_t> dead;  // dead characters, in key order
         std::set<uint8_t> keys;
+        std::set<std::pair<uint8_t, unsigned>> ligatureCells;
         for (size_t t = 0; t < L.charTables.size(); ++t) {
             const CharTable& tab = L.charTables[t];
+            if (tab.nModifications == 0 || tab.nModifications > kMaxColumns)
+                note("character table {} has {} columns; the format defines 1 to {}", t + 1, tab.nModifications,
+                     kMaxColumns);
             if (tab.cbSize != 2 + 2 * tab.nModifications)
                 note("character table {} has {}-byte rows for {} columns", t + 1, tab.cbSize, tab.nModifications);
             for (size_t i = 0; i < tab.rows.size(); ++i) {
                 const CharRow& r = tab.rows[i];
+                // The row after an SGCAPS row or a dead key is read through
+                // the row before it, whatever its own key code.
+                const CharRow* prev = i > 0 ? &tab.rows[i - 1] : nullptr;
+                const bool follows = prev && ((prev->attributes & def::SGCAPS) ||
+                                              std::count(prev->cells.begin(), prev->cells.end(), def::WCH_DEAD) != 0);
                 if (r.vk == def::VK_NONE) {
-                    if (i == 0 || std::count(tab.rows[i - 1].cells.begin(), tab.rows[i - 1].cells.end(), def::WCH_DEAD) == 0)
-                        error("character table {} row {}: a 0xFF row that follows no dead key", t + 1, i + 1);
+                    if (!follows)
+                        note("character table {} row {}: a 0xFF row after no SGCAPS row and no dead key is never read",
+                             t + 1, i + 1);
+                    continue;
+                }
+                if (follows) {
+                    if (r.vk != prev->vk)
+                        note("character table {} row {}: the row read for key 0x{:02X} carries key 0x{:02X}", t + 1,
+                             i + 1, prev->vk, r.vk);
                     continue;
                 }
                 if (!keys.insert(r.vk).second)
                     note("virtual key 0x{:02X} has a second row (character table {} row {}); the first decides", r.vk,
                          t + 1, i + 1);
-                for (size_t c = 0; c < r.cells.size(); ++c) {
-                    if (r.cells[c] == def::WCH_LGTR && L.nLgMax == 0)
-                        error("character table {} row {}: a ligature cell, but the layout has no ligatures", t + 1, i + 1);
-                    if (r.cells[c] != def::WCH_DEAD) continue;
-                    if (i + 1 >= tab.rows.size() || tab.rows[i + 1].vk != def::VK_NONE) {
-                        error("character table {} row {} (key 0x{:02X}): a dead key not followed by its 0xFF row", t + 1,
-                              i + 1, r.vk);
-                        break;
+                if ((r.attributes & def::KANALOK) && kanaBits(L) == 0)
+                    note("character table {} row {} (key 0x{:02X}) has KANALOK, but the modifier record has no Kana key",
+                         t + 1, i + 1, r.vk);
+                if ((r.attributes & def::SGCAPS) && i + 1 >= tab.rows.size())
+                    error("character table {} row {} (key 0x{:02X}): an SGCAPS row with no row after it", t + 1, i + 1,
+                          r.vk);
+                // Cells of the row itself and, for an SGCAPS row, of the Caps
+                // Lock row after it: a dead cell's dead character stands in
+                // the row after the one that holds it.
+                for (size_t at = i; at <= i + 1 && at < tab.rows.size(); ++at) {
+                    if (at > i && !(r.attributes & def::SGCAPS)) break;
+                    const CharRow& src = tab.rows[at];
+                    for (size_t c = 0; c < src.cells.size(); ++c) {
+                        if (src.cells[c] == def::WCH_LGTR) {
+                            if (L.nLgMax == 0 || !L.hasLigatures)
+                                error("character table {} row {}: a ligature cell, but the layout has no ligatures",
+                                      t + 1, at + 1);
+                            else if (!ligatureFor(L, r.vk, static_cast<unsigned>(c)))
+                                note("character table {} row {} (key 0x{:02X}) column {}: a ligature cell with no row "
+                                     "in the ligature table gives nothing", t + 1, at + 1, r.vk, c);
+                            ligatureCells.insert({r.vk, static_cast<unsigned>(c)});
+                        }
+                        if (src.cells[c] != def::WCH_DEAD) continue;
+                        if (at + 1 >= tab.rows.size()) {
+                            error("character table {} row {} (key 0x{:02X}): a dead key with no row after it", t + 1,
+                                  at + 1, r.vk);
+                            break;
+                        }
+                        const uint16_t d = tab.rows[at + 1].cells[c];
+                        if (d == def::WCH_NONE || d == def::WCH_DEAD || d == def::WCH_LGTR)
+                            error("character table {} row {} (key 0x{:02X}) column {}: dead key without a dead "
+                                  "character", t + 1, at + 2, r.vk, c);
+                        else if (std::find(dead.begin(), dead.end(), d) == dead.end())
+                            dead.push_back(d);
                     }
-                    const uint16_t d = tab.rows[i + 1].cells[c];
-                    if (d == def::WCH_NONE || d == def::WCH_DEAD || d == def::WCH_LGTR)
-                        error("character table {} row {} (key 0x{:02X}) column {}: dead key without a dead character",
-                              t + 1, i + 2, r.vk, c);
-                    else if (std::find(dead.begin(), dead.end(), d) == dead.end())
-                        dead.push_back(d);
                 }
             }
         }
-        deadKeys(L, dead);
+        ligatures(L, ligatureCells);
+        const size_t byKeys = dead.size();
+        deadKeys(L, dead, byKeys);
         names(L, dead);
     }
 
-    void deadKeys(const Layout& L, const std::vector<uint16_t>& dead) {
+    void ligatures(const Layout& L, const std::set<std::pair<uint8_t, unsigned>>& cells) {
+        std::set<std::pair<uint8_t, unsigned>> seen;
+        for (const auto& g : L.ligatures) {
+            if (!seen.insert({g.vk, g.column}).second)
+                note("ligature of key 0x{:02X} column {} appears again and is never reached", g.vk, g.column);
+            else if (!cells.count({g.vk, g.column}))
+                note("ligature of key 0x{:02X} column {} has no ligature cell and is never reached", g.vk, g.column);
+            if (g.chars.empty() || g.chars[0] == def::WCH_NONE)
+                note("ligature of key 0x{:02X} column {} holds no character", g.vk, g.column);
+        }
+    }
+
+    // dead holds the dead characters the keys make; the chains of DKF_DEAD
+    // compositions add the ones they reach, so that dead ends up with every
+    // dead character a typist can reach (the first byKeys from keys).
+    void deadKeys(const Layout& L, std::vector<uint16_t>& dead, size_t byKeys) {
         std::vector<uint16_t> groups;
         std::set<uint32_t> seen;
         for (const auto& k : L.deadKeys) {
@@ -189,11 +265,21 @@ private:
             if (k.composed == def::WCH_NONE || k.composed == def::WCH_DEAD || k.composed == def::WCH_LGTR)
                 error("composition {} + {} gives the marker 0x{:04X}", charLabel(k.dead), charLabel(k.base), k.composed);
         }
-        for (uint16_t d : dead) {
-            if (std::find(groups.begin(), groups.end(), d) == groups.end())
-                error("dead key {} has no compositions", charLabel(d));
-            else if (!seen.count(uint32_t{d} << 16 | 0x20))
+        for (size_t i = 0; i < dead.size(); ++i)
+            for (const auto& k : L.deadKeys)
+                if (k.dead == dead[i] && (k.flags & def::DKF_DEAD) &&
+                    std::find(dead.begin(), dead.end(), k.composed) == dead.end())
+                    dead.push_back(k.composed);
+        for (size_t i = 0; i < dead.size(); ++i) {
+            const uint16_t d = dead[i];
+            if (std::find(groups.begin(), groups.end(), d) == groups.end()) {
+                if (i < byKeys)
+                    error("dead key {} has no compositions", charLabel(d));
+                else
+                    note("chained dead key {} has no compositions", charLabel(d));
+            } else if (!seen.count(uint32_t{d} << 16 | 0x20)) {
                 note("dead key {} has no space row: it cannot be typed alone", charLabel(d));
+            }
         }
         for (uint16_t g : groups)
             if (std::find(dead.begin(), dead.end(), g) == dead.end())
@@ -217,8 +303,9 @@ private:
             if (std::find(named.begin(), named.end(), n[0]) != named.end())
                 error("dead key {} is named twice", charLabel(n[0]));
             named.push_back(n[0]);
+            // A name nobody reaches is never shown: harmless.
             if (std::find(dead.begin(), dead.end(), n[0]) == dead.end())
-                error("dead-key name '{}' is for {}, which no key makes dead", utf8(n.substr(1)), charLabel(n[0]));
+                note("dead-key name '{}' is for {}, which no key makes dead", utf8(n.substr(1)), charLabel(n[0]));
         }
         for (uint16_t d : dead)
             if (std::find(named.begin(), named.end(), d) == named.end()) error("dead key {} has no name", charLabel(d));
@@ -247,9 +334,9 @@ private:
         const std::string product = numbers(f.productVersionMS, f.productVersionLS);
         for (const auto& t : v->stringTables)
             for (const auto& [k, s] : t.strings) {
-                if (k == "FileVersion" && s != file)
+                if (k == "FileVersion" && !sameVersion(s, f.fileVersionMS, f.fileVersionLS))
                     note("version string FileVersion is '{}' but the fixed file information says {}", s, file);
-                if (k == "ProductVersion" && s != product)
+                if (k == "ProductVersion" && !sameVersion(s, f.productVersionMS, f.productVersionLS))
                     note("version string ProductVersion is '{}' but the fixed file information says {}", s, product);
             }
     }

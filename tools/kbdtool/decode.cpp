@@ -34,12 +34,14 @@ public:
         L.localeFlags = u32(root, Field::KBDTABLES_fLocaleFlags);
         L.nLgMax = u8(root, Field::KBDTABLES_nLgMax);
         L.cbLgEntry = u8(root, Field::KBDTABLES_cbLgEntry);
-        L.hasLigatures = pointer(root, Field::KBDTABLES_pLigature, true) != 0;
+        const uint64_t lig = pointer(root, Field::KBDTABLES_pLigature, true);
+        L.hasLigatures = lig != 0;
         L.type = u32(root, Field::KBDTABLES_dwType);
         L.subType = u32(root, Field::KBDTABLES_dwSubType);
 
         modifiers(mods);
         charTables(chars);
+        if (lig) ligatures(lig);
         if (dead) deadKeys(dead);
         if (names) L.keyNames = keyNames(names, "pKeyNames");
         if (namesExt) L.keyNamesExt = keyNames(namesExt, "pKeyNamesExt");
@@ -130,6 +132,29 @@ private:
                 return true;
             });
             L.charTables.push_back(std::move(t));
+            return true;
+        });
+    }
+
+    // Rows of cbLgEntry bytes: VirtualKey, ModificationNumber (the column) at
+    // offset 2, then nLgMax characters; a row with VirtualKey 0 ends the table.
+    // Rows of cbLgEntry bytes: the key, the column (ModificationNumber), then
+    // nLgMax characters; a row with VirtualKey 0 ends the table.
+    void ligatures(uint64_t list) {
+        Layout& L = out_.layout;
+        const uint64_t chars = offsetOf(Field::LIGATURE1_wch, P_);
+        const uint64_t need = chars + 2u * L.nLgMax;
+        if (L.cbLgEntry < need)
+            throw Error(fmt::format("KBDTABLES.cbLgEntry is {}, too small for rows of {} characters (needs {})",
+                                    L.cbLgEntry, L.nLgMax, need));
+        rows(list, L.cbLgEntry, "the ligature table", [&](uint64_t row) {
+            const uint8_t vk = u8(row, Field::LIGATURE1_VirtualKey);
+            if (vk == 0) return false;
+            if (!img_.contains(row, L.cbLgEntry))
+                throw Error(fmt::format("ligature row at {} runs off the image", hex(row)));
+            Ligature g{vk, u16(row, Field::LIGATURE1_ModificationNumber), {}};
+            for (unsigned c = 0; c < L.nLgMax; ++c) g.chars.push_back(img_.u16(row + chars + 2 * c, "ligature character"));
+            L.ligatures.push_back(std::move(g));
             return true;
         });
     }

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "dump.h"
 #include "error.h"
 #include "simulate.h"
 #include "text.h"
@@ -60,6 +61,12 @@ Shown shown(uint16_t ch) {
         return {fmt::format("{:04X}", ch), S::Code};
     if (combining(ch)) return {utf8(0x25CC) + utf8(ch), S::Glyph};
     return {utf8(ch), S::Glyph};
+}
+
+// A key's character as drawn: a ligature shows its characters together.
+Shown shown(const KeyChar& c) {
+    if (c.kind == KeyChar::Kind::Ligature) return {kbd::utf8(c.chars), Shown::Style::Glyph};
+    return shown(c.ch);
 }
 
 std::string xml(std::string_view s) {
@@ -138,15 +145,22 @@ private:
 // One keyboard drawing: what a key gives with two masks, the lower one at the
 // bottom left of each key and the upper one at the top left.
 struct Board {
-    const char* file;
+    std::string file;
     uint8_t     lower, upper;
-    bool        showBase;  // the Base character small at the bottom right, to find the key by
+    bool        showBase;      // the Base character small at the bottom right, to find the key by
+    bool        kana = false;  // drawn with the Kana lock on
 };
 
-KeyChar keyChar(const Layout& L, const KeySpot& k, uint8_t mask, bool caps) {
+// A board's shift state by the keys that make it, from the layout's own
+// modifier record ("Shift+AltGr", "Kana", "OEM_8").
+std::string stateName(const Layout& L, const Board& b, uint8_t mask) {
+    return maskName(L, b.kana ? static_cast<uint8_t>(mask | kanaBits(L)) : mask);
+}
+
+KeyChar keyChar(const Layout& L, const KeySpot& k, uint8_t mask, bool caps, bool kana = false) {
     const auto entry = scanEntry(L, {k.prefix, k.code});
     if (!entry) return {};
-    return charFor(L, virtualKey(*entry, true, mask & SHIFT), mask, caps);
+    return charFor(L, virtualKey(*entry, true, mask & SHIFT), mask, Locks{caps, kana});
 }
 
 bool gives(const KeyChar& c) { return c.kind != KeyChar::Kind::None; }
@@ -185,7 +199,7 @@ constexpr unsigned kDeadMark = 1, kCapsMark = 2, kCodeMark = 4, kControlMark = 8
 
 unsigned marksOf(const KeyChar& c) {
     if (!gives(c)) return 0;
-    const Shown sh = shown(c.ch);
+    const Shown sh = shown(c);
     unsigned m = c.kind == KeyChar::Kind::Dead ? kDeadMark : 0;
     if (sh.style == Shown::Style::Code) m |= kCodeMark;
     if (sh.style == Shown::Style::Control) m |= kControlMark;
@@ -197,8 +211,8 @@ unsigned marksOf(const KeyChar& c) {
 unsigned drawKey(Svg& s, const Layout& L, const Board& b, const KeySpot& k, double ox, double oy) {
     const auto entry = scanEntry(L, {k.prefix, k.code});
     const bool present = entry && (*entry & 0xFF) != def::VK_NONE && (*entry & 0xFF) != 0;
-    const KeyChar lo = keyChar(L, k, b.lower, false), up = keyChar(L, k, b.upper, false);
-    const bool caps = keyChar(L, k, b.lower, true) != lo || keyChar(L, k, b.upper, true) != up;
+    const KeyChar lo = keyChar(L, k, b.lower, false, b.kana), up = keyChar(L, k, b.upper, false, b.kana);
+    const bool caps = keyChar(L, k, b.lower, true, b.kana) != lo || keyChar(L, k, b.upper, true, b.kana) != up;
     const bool dead = lo.kind == KeyChar::Kind::Dead || up.kind == KeyChar::Kind::Dead;
     const auto isControl = [](const KeyChar& c) {
         return c.kind == KeyChar::Kind::Char && shown(c.ch).style == Shown::Style::Control;
@@ -221,7 +235,7 @@ unsigned drawKey(Svg& s, const Layout& L, const Board& b, const KeySpot& k, doub
     const double x = ox + k.x * kUnit, y = oy + k.y * kUnit, w = k.w * kUnit;
     const auto glyph = [&](const KeyChar& c, double baseline) {
         if (!gives(c)) return;
-        const Shown sh = shown(c.ch);
+        const Shown sh = shown(c);
         const double yy = sh.style == Shown::Style::Glyph ? baseline : baseline - 4;
         std::string cls2 = styleClass(sh.style);
         if (c.kind == KeyChar::Kind::Dead) cls2 += " dk";
@@ -234,14 +248,14 @@ unsigned drawKey(Svg& s, const Layout& L, const Board& b, const KeySpot& k, doub
         std::string ctl;
         if (isControl(lo)) ctl = shown(lo.ch).text;
         if (isControl(up) && (!isControl(lo) || up.ch != lo.ch))
-            ctl += (ctl.empty() ? "" : " · ") + shiftStateName(b.upper) + " " + shown(up.ch).text;
+            ctl += (ctl.empty() ? "" : " · ") + stateName(L, b, b.upper) + " " + shown(up.ch).text;
         if (!ctl.empty()) s.text(x + 8, y + kUnit - 11, "ctl", ctl);
     } else if (present) {
         glyph(up, y + 27);
         glyph(lo, y + 52);
     }
     if (showBase) {
-        const Shown sh = shown(base.ch);
+        const Shown sh = shown(base);
         s.text(x + w - 8, y + kUnit - 9, sh.style == Shown::Style::Glyph ? "ref" : "ref code", sh.text,
                " text-anchor=\"end\"");
     }
@@ -254,13 +268,14 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
     const double kbW = 15 * kUnit, kbH = (kRowE + 5) * kUnit;
     const double legendTop = kTop + kbH + 24;
     Svg s(kbW + 2 * kMargin, legendTop);
-    const std::string title = fmt::format("{} and {}", shiftStateName(b.lower), shiftStateName(b.upper));
+    const std::string title = fmt::format("{} and {}{}", stateName(L, b, b.lower), stateName(L, b, b.upper),
+                                          b.kana ? " (Kana lock on)" : "");
     s.text(kMargin, 32, "h1", title);
     s.text(
         kMargin, 52, "h2",
         fmt::format("Bottom left of each key: {}; top left: {}.{} Caps Lock off. ISO keyboard, keys placed by "
                     "scan code.",
-                    shiftStateName(b.lower), shiftStateName(b.upper), b.showBase ? " Grey, bottom right: Base." : ""));
+                    stateName(L, b, b.lower), stateName(L, b, b.upper), b.showBase ? " Grey, bottom right: Base." : ""));
     unsigned marks = 0;
     for (const auto& k : spots) marks |= drawKey(s, L, b, k, kMargin, kTop);
 
@@ -274,7 +289,7 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
         {kDeadMark, "fill:#fff1e0;stroke:#e07000;stroke-width:2;stroke-dasharray:6 3", "\u00B4", "ch dk",
          "Dead key: the orange character waits for the next key"},
         {kCapsMark, nullptr, "\u21EA", "caps",
-         fmt::format("Caps Lock swaps {} and {} on this key", shiftStateName(b.lower), shiftStateName(b.upper))},
+         fmt::format("Caps Lock swaps {} and {} on this key", stateName(L, b, b.lower), stateName(L, b, b.upper))},
         {kCodeMark, nullptr, "F173", "code", "Private Use character, by its code point"},
         {kControlMark, nullptr, "BS", "ctl", "Control character by its short name (SP: space)"},
         {kCombiningMark, nullptr, utf8(0x25CC) + utf8(0x0301), "ch", "Combining mark, on a dotted circle"},
@@ -309,7 +324,7 @@ std::string typedWith(const Layout& L, uint16_t dead, const std::vector<KeySpot>
             if (c.kind != KeyChar::Kind::Dead || c.ch != dead) continue;
             const KeyChar base = keyChar(L, k, 0, false);
             std::string key = *k.pos ? fmt::format("key {}", k.pos) : keyLabel(L, k);
-            if (gives(base)) key += fmt::format(" ({})", shown(base.ch).text);
+            if (gives(base)) key += fmt::format(" ({})", shown(base).text);
             o += fmt::format("{}{} on {}, scan code {:02X}", o.empty() ? "" : "; or ", shiftStateName(st), key, k.code);
         }
     return o.empty() ? "not on any key of the main block" : "typed with " + o;
@@ -379,16 +394,22 @@ std::string drawDeadSheet(const Layout& L, uint16_t dead, const std::vector<KeyS
 
 std::vector<Drawing> drawLayout(const Layout& layout) {
     const std::vector<KeySpot>& spots = keySpots();
-    static const Board boards[] = {
+    std::vector<Board> boards = {
         {"base-shift.svg", 0, SHIFT, false},
         {"altgr.svg", ALTGR, SHIFT | ALTGR, true},
         {"ctrl.svg", CTRL, SHIFT | CTRL, true},
     };
+    // With a Kana lock, the keyboard with it on; with a held level key, with that held.
+    if (kanaBits(layout) != 0) boards.push_back({"kana.svg", 0, SHIFT, true, true});
+    for (const auto& m : layout.modifierBits)
+        if (m.vk != vk::KANA && (m.bits & ~(SHIFT | CTRL | def::KBDALT)) != 0)
+            boards.push_back({fmt::format("level-{:02X}.svg", m.bits), m.bits, static_cast<uint8_t>(m.bits | SHIFT), true});
     std::vector<Drawing> out;
     std::vector<uint16_t> deads;
     for (const auto& b : boards) {
         bool any = false;
-        for (const auto& k : spots) any |= gives(keyChar(layout, k, b.lower, false)) || gives(keyChar(layout, k, b.upper, false));
+        for (const auto& k : spots)
+            any |= gives(keyChar(layout, k, b.lower, false, b.kana)) || gives(keyChar(layout, k, b.upper, false, b.kana));
         if (any) out.push_back({b.file, drawBoard(layout, b, spots)});
     }
     // A sheet for every dead character with compositions, then for any other

@@ -1,5 +1,7 @@
 #include "dump.h"
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "text.h"
@@ -14,11 +16,17 @@ std::string join(const std::vector<std::string>& names, std::string_view separat
     return s;
 }
 
-// A column by the shift state that first selects it.
-std::string columnName(const Layout& L, unsigned c) {
-    for (size_t mask = 0; mask < L.modNumber.size(); ++mask)
-        if (L.modNumber[mask] == c) return shiftStateName(static_cast<uint8_t>(mask));
-    return fmt::format("col{}", c);
+// How a row of a character table reads: a key, or the row after an SGCAPS
+// row (what Base and Shift give under Caps Lock) or after a dead key (its
+// dead characters), which may be both at once.
+std::string rowLabel(const CharTable& t, size_t i) {
+    const CharRow& r = t.rows[i];
+    const CharRow* prev = i > 0 ? &t.rows[i - 1] : nullptr;
+    const bool caps = prev && (prev->attributes & def::SGCAPS);
+    const bool dead = prev && std::find(prev->cells.begin(), prev->cells.end(), def::WCH_DEAD) != prev->cells.end();
+    const char* what = caps && dead ? "(Caps+dead)" : caps ? "(Caps Lock)" : dead ? "(dead chars)" : nullptr;
+    if (r.vk == def::VK_NONE) return fmt::format("  {}", what ? what : "(no key)");
+    return what ? fmt::format("{} {}", vkName(r.vk), what) : vkName(r.vk);
 }
 
 std::string entryLabel(uint16_t entry) {
@@ -29,6 +37,42 @@ std::string entryLabel(uint16_t entry) {
 }
 
 }  // namespace
+
+std::string maskName(const Layout& L, uint8_t mask) {
+    if (mask == 0) return "Base";
+    const bool altGr = (L.localeFlags & def::KLLF_ALTGR) && (mask & (def::KBDCTRL | def::KBDALT)) == (def::KBDCTRL | def::KBDALT);
+    std::string s;
+    auto add = [&](const std::string& n) { s += s.empty() ? n : "+" + n; };
+    for (unsigned bit = 1; bit <= 0x80; bit <<= 1) {
+        if (!(mask & bit)) continue;
+        if (altGr && bit == def::KBDCTRL) {
+            add("AltGr");
+            continue;
+        }
+        if (altGr && bit == def::KBDALT) continue;
+        std::string name;
+        for (const auto& m : L.modifierBits) {
+            if (!(m.bits & bit)) continue;
+            switch (m.vk) {
+            case vk::SHIFT:   name = "Shift"; break;
+            case vk::CONTROL: name = "Ctrl"; break;
+            case vk::MENU:    name = "Alt"; break;
+            case vk::KANA:    name = "Kana"; break;
+            default:          name = vkName(m.vk); if (name.starts_with("VK_")) name.erase(0, 3);
+            }
+            break;
+        }
+        add(name.empty() ? fmt::format("0x{:02X}", bit) : name);
+    }
+    return s;
+}
+
+std::string columnName(const Layout& L, unsigned column) {
+    std::string s;
+    for (size_t mask = 0; mask < L.modNumber.size(); ++mask)
+        if (L.modNumber[mask] == column) s += (s.empty() ? "" : " or ") + maskName(L, static_cast<uint8_t>(mask));
+    return s.empty() ? "no mask reaches it" : s;
+}
 
 std::string dumpText(const Decoded& d) {
     const Layout& L = d.layout;
@@ -55,11 +99,20 @@ std::string dumpText(const Decoded& d) {
         const CharTable& tab = L.charTables[t];
         o += fmt::format("\ncharacter table {}: {} columns, {} bytes a row, {} rows\n", t + 1, tab.nModifications,
                          tab.cbSize, tab.rows.size());
-        for (const auto& r : tab.rows) {
-            o += fmt::format("  {:<16} {:<20}", r.vk == def::VK_NONE ? std::string("  (dead chars)") : vkName(r.vk),
-                             join(flagNames("Attribute", r.attributes, 2), "|"));
+        for (size_t i = 0; i < tab.rows.size(); ++i) {
+            const CharRow& r = tab.rows[i];
+            o += fmt::format("  {:<16} {:<20}", rowLabel(tab, i), join(flagNames("Attribute", r.attributes, 2), "|"));
             for (size_t c = 0; c < r.cells.size(); ++c) o += fmt::format(" | {:<12}", cellLabel(r.cells[c]));
             o += "\n";
+        }
+    }
+
+    if (L.hasLigatures) {
+        o += fmt::format("\nligatures: {} rows of up to {} characters\n", L.ligatures.size(), L.nLgMax);
+        for (const auto& g : L.ligatures) {
+            std::string chars;
+            for (uint16_t c : g.chars) chars += fmt::format(" | {:<12}", cellLabel(c));
+            o += fmt::format("  {:<16} column {} ({}){}\n", vkName(g.vk), g.column, columnName(L, g.column), chars);
         }
     }
 
@@ -71,8 +124,10 @@ std::string dumpText(const Decoded& d) {
                 group = dk.dead;
                 o += fmt::format("  dead {}\n", charLabel(dk.dead));
             }
-            o += fmt::format("    {:<14} -> {}{}\n", charLabel(dk.base), charLabel(dk.composed),
-                             dk.flags ? fmt::format("  flags 0x{:04X}", dk.flags) : "");
+            const bool chained = dk.flags & def::DKF_DEAD;
+            o += fmt::format("    {:<14} -> {}{}{}\n", charLabel(dk.base), chained ? "dead " : "", charLabel(dk.composed),
+                             dk.flags ? fmt::format("  flags 0x{:04X}{}", dk.flags, chained ? " (DKF_DEAD)" : "")
+                                      : "");
         }
     }
 

@@ -39,6 +39,7 @@ constexpr Named kAliases[] = {
     {"", "NUM1", vk::NUMPAD1},       {"", "NUM2", vk::NUMPAD2},      {"", "NUM3", vk::NUMPAD3},
     {"", "NUM4", vk::NUMPAD4},       {"", "NUM5", vk::NUMPAD5},      {"", "NUM6", vk::NUMPAD6},
     {"", "NUM7", vk::NUMPAD7},       {"", "NUM8", vk::NUMPAD8},      {"", "NUM9", vk::NUMPAD9},
+    {"", "HANGUL", vk::KANA},
 };
 
 std::string upper(std::string_view s) {

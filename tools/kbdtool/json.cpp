@@ -78,6 +78,14 @@ json toJson(const Decoded& d) {
         tables.push_back({{"nModifications", t.nModifications}, {"cbSize", t.cbSize}, {"rows", rows}});
     }
     j["charTables"] = tables;
+    // Only a layout with a ligature table has the field, so that the
+    // documents of layouts without one stay as they were.
+    if (L.hasLigatures) {
+        json ligs = json::array();
+        for (const auto& g : L.ligatures)
+            ligs.push_back({{"vk", g.vk}, {"vkName", vkName(g.vk)}, {"column", g.column}, {"chars", g.chars}});
+        j["ligatures"] = ligs;
+    }
 
     json dead = json::array();
     for (const auto& k : L.deadKeys)
@@ -123,6 +131,9 @@ Layout layoutFromJson(const json& j) {
             tab.rows.push_back({get<uint8_t>(r, "vk"), get<uint8_t>(r, "attributes"), get<std::vector<uint16_t>>(r, "cells")});
         L.charTables.push_back(std::move(tab));
     }
+    if (L.hasLigatures && j.contains("ligatures"))
+        for (const auto& g : list(j, "ligatures"))
+            L.ligatures.push_back({get<uint8_t>(g, "vk"), get<uint16_t>(g, "column"), get<std::vector<uint16_t>>(g, "chars")});
     for (const auto& k : list(j, "deadKeys"))
         L.deadKeys.push_back({get<uint16_t>(k, "base"), get<uint16_t>(k, "dead"), get<uint16_t>(k, "composed"),
                               get<uint16_t>(k, "flags")});
@@ -156,9 +167,16 @@ json toJson(const Typed& t, const Session& s) {
               {"composed", r.composed},
               {"capsLock", s.capsLock()},
               {"numLock", s.numLock()}};
-    j["key"] = r.key.kind == KeyChar::Kind::None
-                   ? json(nullptr)
-                   : json{{"kind", r.key.kind == KeyChar::Kind::Dead ? "dead" : "char"}, {"ch", r.key.ch}};
+    switch (r.key.kind) {
+    case KeyChar::Kind::None:     j["key"] = nullptr; break;
+    case KeyChar::Kind::Char:     j["key"] = {{"kind", "char"}, {"ch", r.key.ch}}; break;
+    case KeyChar::Kind::Dead:     j["key"] = {{"kind", "dead"}, {"ch", r.key.ch}}; break;
+    case KeyChar::Kind::Ligature:
+        j["key"] = {{"kind", "ligature"}, {"chars", std::vector<uint16_t>(r.key.chars.begin(), r.key.chars.end())}};
+        break;
+    }
+    // Only layouts with a Kana key have a Kana state.
+    if (kanaBits(s.layout()) != 0) j["kanaLock"] = s.kanaLock();
     j["pendingDead"] = s.pendingDead() ? json(*s.pendingDead()) : json(nullptr);
     return j;
 }

@@ -1,5 +1,6 @@
 #include "keyseq.h"
 
+#include <cctype>
 #include <charconv>
 
 #include <fmt/format.h>
@@ -15,6 +16,13 @@ KeyRef parseKey(std::string_view part, std::string_view chord) {
     const auto colon = part.find(':');
     if (colon != std::string_view::npos) {
         const std::string_view kind = part.substr(0, colon), digits = part.substr(colon + 1);
+        if (kind == "pos") {
+            const auto code = positionScanCode(digits);
+            if (!code)
+                throw Error(fmt::format("'{}' in '{}': a position is E00 to E12, D01 to D12, C01 to C12, B00 to "
+                                        "B10 or A03", part, chord));
+            return {std::nullopt, ScanCode{Prefix::None, *code}};
+        }
         ScanCode sc;
         if (kind == "sc")
             sc.prefix = Prefix::None;
@@ -23,7 +31,8 @@ KeyRef parseKey(std::string_view part, std::string_view chord) {
         else if (kind == "e1")
             sc.prefix = Prefix::E1;
         else
-            throw Error(fmt::format("'{}' in '{}': a scan code is written sc:XX, e0:XX or e1:XX", part, chord));
+            throw Error(fmt::format("'{}' in '{}': a scan code is written sc:XX, e0:XX or e1:XX, a position pos:D01",
+                                    part, chord));
         unsigned value = 0;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value, 16);
         if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size() || value > 0xFF)
@@ -37,6 +46,34 @@ KeyRef parseKey(std::string_view part, std::string_view chord) {
 }
 
 }  // namespace
+
+std::optional<uint8_t> positionScanCode(std::string_view p) {
+    if (p.size() != 3 || !std::isdigit(static_cast<unsigned char>(p[1])) ||
+        !std::isdigit(static_cast<unsigned char>(p[2])))
+        return std::nullopt;
+    const unsigned n = unsigned(p[1] - '0') * 10 + unsigned(p[2] - '0');
+    switch (std::toupper(static_cast<unsigned char>(p[0]))) {
+    case 'E':
+        if (n == 0) return 0x29;
+        if (n <= 12) return static_cast<uint8_t>(0x01 + n);
+        break;
+    case 'D':
+        if (n >= 1 && n <= 12) return static_cast<uint8_t>(0x0F + n);
+        break;
+    case 'C':
+        if (n >= 1 && n <= 11) return static_cast<uint8_t>(0x1D + n);
+        if (n == 12) return 0x2B;
+        break;
+    case 'B':
+        if (n == 0) return 0x56;
+        if (n <= 10) return static_cast<uint8_t>(0x2B + n);
+        break;
+    case 'A':
+        if (n == 3) return 0x39;
+        break;
+    }
+    return std::nullopt;
+}
 
 Chord parseChord(std::string_view text) {
     Chord c;
@@ -64,8 +101,13 @@ Typed type(Session& session, const Layout& layout, const Chord& chord) {
             const auto entry = scanEntry(layout, *k.scan);
             vk = entry ? static_cast<uint8_t>(*entry & 0xFF) : def::VK_NONE;
         }
-        if (!isModifierKey(vk))
-            throw Error(fmt::format("'{}': only Shift, Ctrl and Alt keys can be held in a chord", chord.text));
+        if (!isHoldable(layout, vk)) {
+            std::string others;
+            for (const auto& m : layout.modifierBits)
+                if (!isModifierKey(m.vk)) others += (others.empty() ? "" : ", ") + vkName(m.vk);
+            throw Error(fmt::format("'{}': only Shift, Ctrl and Alt keys{} can be held in a chord", chord.text,
+                                    others.empty() ? "" : " and this layout's " + others));
+        }
         held.set(vk);
     }
     Typed t{chord, {}};

@@ -13,6 +13,9 @@
 
 namespace kbd {
 
+// The widest character row the format defines.
+inline constexpr unsigned kMaxColumns = 10;
+
 struct ModifierBit {
     uint8_t vk = 0;
     uint8_t bits = 0;
@@ -39,6 +42,15 @@ struct DeadKey {
     uint16_t composed = 0;
     uint16_t flags = 0;
     auto operator<=>(const DeadKey&) const = default;
+};
+
+// A ligature: what a WCH_LGTR cell of key vk in column `column` gives. chars
+// holds all nLgMax slots as stored; unused ones are WCH_NONE.
+struct Ligature {
+    uint8_t               vk = 0;
+    uint16_t              column = 0;
+    std::vector<uint16_t> chars;
+    auto operator<=>(const Ligature&) const = default;
 };
 
 struct KeyName {
@@ -71,6 +83,7 @@ struct Layout {
     std::vector<uint8_t>     modNumber;
 
     std::vector<CharTable> charTables;  // in list order, without the terminator
+    std::vector<Ligature>  ligatures;   // without the terminator; empty when pLigature is null
 
     // Each list below is empty when its root pointer is null.
     std::vector<DeadKey>        deadKeys;      // without the terminator

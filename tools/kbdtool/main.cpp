@@ -45,19 +45,39 @@ std::optional<uint64_t> parseBase(const std::string& s) {
     return v;
 }
 
-std::string describe(const Typed& t, const Session& s) {
+// Labels for the code points of a text, a surrogate pair as one.
+std::string textLabel(const std::u16string& text) {
+    std::string o;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            const uint32_t cp = 0x10000 + ((uint32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            o += (o.empty() ? "" : ", ") + fmt::format("U+{:04X} {}", cp, utf8(text.substr(i, 2)));
+            ++i;
+        } else {
+            o += (o.empty() ? "" : ", ") + charLabel(c);
+        }
+    }
+    return o;
+}
+
+std::string describe(const Typed& t, const Session& s, bool kanaBefore, bool capsBefore) {
     const auto& r = t.result;
     if (r.vk == vk::CAPITAL) return fmt::format("Caps Lock {}", s.capsLock() ? "on" : "off");
     if (r.vk == vk::NUMLOCK) return fmt::format("Num Lock {}", s.numLock() ? "on" : "off");
+    if (r.vk == vk::KANA && s.kanaLock() != kanaBefore) return fmt::format("Kana {}", s.kanaLock() ? "on" : "off");
     if (r.vk == def::VK_NONE) return "(no key)";
+    // A lock a chord changes on the way: the Kana key held, or Shift under Shift Lock.
+    std::string kana = s.kanaLock() != kanaBefore ? fmt::format(" (Kana {})", s.kanaLock() ? "on" : "off") : "";
+    if (s.capsLock() != capsBefore) kana += fmt::format(" (Caps Lock {})", s.capsLock() ? "on" : "off");
     if (!r.out.empty()) {
-        std::string o;
-        for (char16_t c : r.out) o += (o.empty() ? "" : ", ") + charLabel(c);
+        const std::string o = textLabel(r.out) + kana;
+        if (r.key.kind == KeyChar::Kind::Ligature && !r.composed) return o + " (ligature)";
         return r.composed ? o + " (composed)" : o;
     }
-    if (r.composed) return "(composed into a dead key)";
-    if (r.key.kind == KeyChar::Kind::Dead) return fmt::format("dead key {}", charLabel(r.key.ch));
-    return "(no character)";
+    if (r.composed && s.pendingDead()) return fmt::format("dead key {} (composed){}", charLabel(*s.pendingDead()), kana);
+    if (r.key.kind == KeyChar::Kind::Dead) return fmt::format("dead key {}{}", charLabel(r.key.ch), kana);
+    return "(no character)" + kana;
 }
 
 int run(int argc, char** argv) {
@@ -81,6 +101,12 @@ int run(int argc, char** argv) {
         "Type a key sequence and print what comes out.\n"
         "Each KEY is a chord: held modifiers, then one key, joined by '+': q, Shift+4, AltGr+q, Ctrl+Back,\n"
         "CapsLock (toggles), sc:10 (scan code), e0:38+sc:10 (right Alt by scan code, then Q).\n"
+        "A key is named three ways:\n"
+        "  by virtual key   q, 4, Space, OEM_3, Kana: q is VK_Q, wherever the layout puts it\n"
+        "                   (on an AZERTY layout, the key right of Tab)\n"
+        "  by position      pos:D01: the key at ISO position D01 (right of Tab), whatever the layout\n"
+        "                   makes of it; E00-E12 digit row, D01-D12, C01-C12, B00-B10, A03 space\n"
+        "  by scan code     sc:10, e0:38, e1:1d: as the keyboard sends it\n"
         "Example: kbdtool type kbdQelvo.dll Shift+4 a");
     typeCmd->add_option("FILE", file, "layout image (.dll)")->required();
     typeCmd->add_option("KEY", keys, "chords to type, in order")->required();
@@ -234,12 +260,13 @@ int run(int argc, char** argv) {
         for (const auto& c : chords) width = std::max(width, c.text.size());
         nlohmann::json events = nlohmann::json::array();
         for (const auto& c : chords) {
+            const bool kanaBefore = s.kanaLock(), capsBefore = s.capsLock();
             const Typed t = type(s, d.layout, c);
             text += t.result.out;
             if (json)
                 events.push_back(toJson(t, s));
             else
-                std::cout << fmt::format("{:<{}}  {}\n", c.text, width, describe(t, s));
+                std::cout << fmt::format("{:<{}}  {}\n", c.text, width, describe(t, s, kanaBefore, capsBefore));
         }
         if (json) {
             std::cout << nlohmann::json{{"events", events},

@@ -1,7 +1,9 @@
 // Typing through a decoded layout, following the tables as the Windows input
 // subsystem reads them. Only as much of the platform is modelled as the
-// tables need: modifier tracking with AltGr as right Alt, Caps Lock and Num
-// Lock, the scan-code maps, the character tables and dead-key composition.
+// tables need: modifier tracking with AltGr as right Alt, the Caps Lock, Kana
+// and Num Lock states, Shift Lock, the scan-code maps, the character tables
+// with their SGCAPS rows and ligatures, and dead-key composition with
+// chained dead keys.
 #pragma once
 
 #include <bitset>
@@ -15,10 +17,20 @@ namespace kbd {
 
 // What one virtual key gives in one state, before any dead-key composition.
 struct KeyChar {
-    enum class Kind { None, Char, Dead };
-    Kind     kind = Kind::None;
-    uint16_t ch = 0;  // the character, or the dead character of a dead key
+    enum class Kind { None, Char, Dead, Ligature };
+    Kind           kind = Kind::None;
+    uint16_t       ch = 0;  // the character, or the dead character of a dead key
+    std::u16string chars;   // a ligature's characters (Kind::Ligature only)
     bool operator==(const KeyChar&) const = default;
+
+    // What the key types when no dead key waits.
+    std::u16string text() const;
+};
+
+// The lock states that change what a key gives.
+struct Locks {
+    bool caps = false;
+    bool kana = false;
 };
 
 // The prefix a scan code came after.
@@ -34,14 +46,29 @@ struct ScanCode {
 using KeyState = std::bitset<256>;
 
 // The modifier mask for the held keys: left and right keys count as the
-// generic key, and under KLLF_ALTGR right Alt counts as Ctrl+Alt.
+// generic key, and under KLLF_ALTGR right Alt counts as Ctrl+Alt. Every key
+// the modifier record lists counts while held, except VK_KANA, which is a
+// lock (see kanaBits).
 uint8_t modifierMask(const Layout& layout, const KeyState& held);
+
+// The bits the Kana lock adds on rows with KANALOK: those the modifier
+// record gives VK_KANA (none when it lists no Kana key).
+uint8_t kanaBits(const Layout& layout);
+
+// True for a key of the layout's modifier record or a Shift, Ctrl or Alt key.
+bool isHoldable(const Layout& layout, uint8_t vk);
 
 // The column a mask selects, or none (mask beyond wMaxModBits, SHFT_INVALID).
 std::optional<unsigned> columnFor(const Layout& layout, uint8_t mask);
 
-// The character a virtual key gives with a modifier mask and Caps Lock state.
-KeyChar charFor(const Layout& layout, uint8_t vk, uint8_t mask, bool capsLock);
+// The character a virtual key gives with a modifier mask and the locks.
+KeyChar charFor(const Layout& layout, uint8_t vk, uint8_t mask, Locks locks);
+inline KeyChar charFor(const Layout& layout, uint8_t vk, uint8_t mask, bool capsLock) {
+    return charFor(layout, vk, mask, Locks{capsLock, false});
+}
+
+// The ligature of a key in a column, if the table has one.
+const Ligature* ligatureFor(const Layout& layout, uint8_t vk, unsigned column);
 
 // The first composition of base after the dead character dead, if any.
 std::optional<DeadKey> compose(const Layout& layout, uint16_t dead, uint16_t base);
@@ -67,9 +94,12 @@ class Session {
 public:
     explicit Session(const Layout& layout) : layout_(layout) {}
 
-    bool capsLock() const { return capsLock_; }
+    const Layout& layout() const { return layout_; }
+    bool capsLock() const { return locks_.caps; }
+    bool kanaLock() const { return locks_.kana; }
     bool numLock() const { return numLock_; }
-    void setCapsLock(bool on) { capsLock_ = on; }
+    void setCapsLock(bool on) { locks_.caps = on; }
+    void setKanaLock(bool on) { locks_.kana = on; }
     void setNumLock(bool on) { numLock_ = on; }
     std::optional<uint16_t> pendingDead() const { return pending_; }
 
@@ -82,14 +112,16 @@ public:
     };
 
     // Presses (and releases) a virtual key while the given modifiers are held.
-    // Lock keys toggle their lock; modifier keys give nothing.
+    // Lock keys toggle their lock (VK_KANA among the held keys toggles it as
+    // it goes down); modifier keys give nothing. Under KLLF_SHIFTLOCK Caps
+    // Lock only turns Caps on, and a Shift key going down turns it off.
     Result press(uint8_t vk, const KeyState& held);
     // The same from a scan code, through the scan-code maps.
     Result press(ScanCode sc, const KeyState& held);
 
 private:
     const Layout&           layout_;
-    bool                    capsLock_ = false;
+    Locks                   locks_;
     bool                    numLock_ = true;
     std::optional<uint16_t> pending_;
 };
