@@ -4,6 +4,7 @@
 
 #include "diff.h"
 #include "fixture.h"
+#include "foreign.h"
 #include "learn_fixture.h"
 #include "text.h"
 
@@ -53,4 +54,20 @@ TEST(Diff, AddedRemovedAndCapsLock) {
     const auto j = kbd::diffJson(changes);
     EXPECT_FALSE(j["same"].get<bool>());
     for (const auto& c : j["changes"]) EXPECT_TRUE(c["kind"] == "added" || c["kind"] == "removed" || c["kind"] == "changed");
+}
+
+TEST(Diff, ForeignLayoutsAcrossKindsAndLigatures) {
+    for (const char* name : kbdtest::kForeignLayouts)
+        for (const char* kind : {"x64", "wow64"}) {
+            const auto changes =
+                kbd::diffLayouts(kbdtest::foreign(name).layout, kbdtest::foreign(name, kind).layout);
+            EXPECT_TRUE(changes.empty()) << name << " " << kind << "\n" << kbd::diffText(changes);
+        }
+    // A ligature key changed into a plain character is shown as both.
+    kbd::Layout b = kbdtest::foreign("ligature2").layout;
+    for (auto& t : b.charTables)
+        for (auto& r : t.rows)
+            if (r.vk == 'B' && !r.cells.empty()) r.cells[0] = u'x';
+    const std::string text = kbd::diffText(kbd::diffLayouts(kbdtest::foreign("ligature2").layout, b));
+    EXPECT_NE(text.find("Base: ligature U+0644 ل U+0627 ا \u2192 U+0078 x\n"), std::string::npos) << text;
 }

@@ -9,6 +9,7 @@
 #include "charinfo.h"
 #include "find_report.h"
 #include "fixture.h"
+#include "foreign.h"
 #include "error.h"
 #include "text.h"
 
@@ -117,4 +118,30 @@ TEST(Find, NamesAndPlacesComeFromUnicodeAndTheKeyboard) {
 TEST(Find, ATextTooLongToSearchIsRefused) {
     EXPECT_EQ(finder().find(std::u16string(kbd::Finder::kMaxText, u'a'), 1).size(), 1u);
     EXPECT_THROW(finder().find(std::u16string(kbd::Finder::kMaxText + 1, u'a')), kbd::Error);
+}
+
+// The test layouts in other tools' styles: ligatures, SGCAPS rows, Kana,
+// chained dead keys, unusual columns and Shift Lock.
+TEST(Find, ForeignLayoutsTypeBackWhatFindGives) {
+    for (const char* name : kbdtest::kForeignLayouts) {
+        const kbd::Layout& L = kbdtest::foreign(name).layout;
+        const kbd::Finder f(L);
+        ASSERT_FALSE(f.all().empty()) << name;
+        std::u16string text;
+        for (const auto& [ch, ways] : f.all()) {
+            text += char16_t(ch);
+            for (const auto& w : ways)
+                EXPECT_EQ(kbd::typeText(L, chords(w)), std::u16string(1, char16_t(ch))) << name << " " << w.chords();
+        }
+        EXPECT_EQ(hex(kbd::typeText(L, chords(kbd::keysFor(f, text)))), hex(text)) << name;
+    }
+    // A ligature is one press; a character only an SGCAPS row gives needs
+    // Caps Lock, and says so.
+    const kbd::Finder lig(kbdtest::foreign("ligature2").layout);
+    EXPECT_EQ(lig.find(u"\u0644\u0627").front().chords(), "b");
+    const kbd::Finder sg(kbdtest::foreign("sgcaps").layout);
+    const auto ue = sg.find(u"\u00DC");
+    ASSERT_FALSE(ue.empty());
+    EXPECT_EQ(ue.front().chords(), "CapsLock OEM_1");
+    EXPECT_TRUE(ue.front().capsDependent);
 }

@@ -24,12 +24,19 @@ std::string keyCharText(const KeyChar& c) {
     case KeyChar::Kind::None: return "nothing";
     case KeyChar::Kind::Dead: return "dead key " + charLabel(c.ch);
     case KeyChar::Kind::Char: return charLabel(c.ch);
+    case KeyChar::Kind::Ligature: {
+        std::string o = "ligature";
+        for (char16_t ch : c.chars) o += " " + charLabel(ch);
+        return o;
+    }
     }
     return "";
 }
 
 json keyCharJson(const KeyChar& c) {
     if (c.kind == KeyChar::Kind::None) return nullptr;
+    if (c.kind == KeyChar::Kind::Ligature)
+        return {{"kind", "ligature"}, {"chars", std::vector<uint16_t>(c.chars.begin(), c.chars.end())}};
     return {{"kind", c.kind == KeyChar::Kind::Dead ? "dead" : "char"}, {"ch", c.ch}};
 }
 
@@ -136,10 +143,10 @@ private:
         }
     }
 
-    static KeyChar keyChar(const Layout& L, ScanCode sc, uint8_t mask, bool caps) {
+    static KeyChar keyChar(const Layout& L, ScanCode sc, uint8_t mask, bool caps, bool kana = false) {
         const auto entry = scanEntry(L, sc);
         if (!entry) return {};
-        return charFor(L, virtualKey(*entry, true, mask & def::KBDSHIFT), mask, caps);
+        return charFor(L, virtualKey(*entry, true, mask & def::KBDSHIFT), mask, Locks{caps, kana});
     }
 
     void keys() {
@@ -159,6 +166,14 @@ private:
                     add("keys", fmt::format("{} {} with Caps Lock", keyText(sc), shiftStateName(mask)),
                         capsA ? "Caps Lock acts" : "Caps Lock does nothing",
                         capsB ? "Caps Lock acts" : "Caps Lock does nothing", capsA, capsB);
+                // The Kana lock, on layouts that have one: what the key gives
+                // with it on, where that changed.
+                if (kanaBits(a_) || kanaBits(b_)) {
+                    const KeyChar na = keyChar(a_, sc, mask, false, true), nb = keyChar(b_, sc, mask, false, true);
+                    if (na != nb && (na != ka || nb != kb))
+                        add("keys", fmt::format("{} {} with Kana", keyText(sc), shiftStateName(mask)),
+                            keyCharText(na), keyCharText(nb), keyCharJson(na), keyCharJson(nb));
+                }
             }
     }
 

@@ -49,20 +49,25 @@ struct Held {
 std::vector<Held> shiftStates(const Layout& L) {
     struct Mod {
         uint8_t     vk;
-        const char* name;
+        std::string name;
     };
-    static const Mod mods[] = {{vk::LSHIFT, "Shift"}, {vk::LCONTROL, "Ctrl"}, {vk::LMENU, "Alt"}, {vk::RMENU, "AltGr"}};
+    std::vector<Mod> mods = {{vk::LSHIFT, "Shift"}, {vk::LCONTROL, "Ctrl"}, {vk::LMENU, "Alt"}, {vk::RMENU, "AltGr"}};
+    // Other keys of the modifier record (VK_OEM_8, VK_ROYA, ...) are held
+    // too; Kana is a lock, toggled by its own stroke.
+    for (const auto& m : L.modifierBits)
+        if (!isModifierKey(m.vk) && m.vk != vk::KANA && isHoldable(L, m.vk) && mods.size() < 8)
+            mods.push_back({m.vk, keyArg(m.vk, {})});
     std::vector<unsigned> subsets;
-    for (unsigned s = 0; s < 16; ++s) subsets.push_back(s);
+    for (unsigned s = 0; s < (1u << mods.size()); ++s) subsets.push_back(s);
     std::stable_sort(subsets.begin(), subsets.end(),
                      [](unsigned a, unsigned b) { return __builtin_popcount(a) < __builtin_popcount(b); });
     std::vector<Held> out;
     for (unsigned s : subsets) {
         Held h;
-        for (unsigned i = 0; i < 4; ++i)
+        for (unsigned i = 0; i < mods.size(); ++i)
             if (s & (1u << i)) {
                 h.keys.set(mods[i].vk);
-                h.name += (h.name.empty() ? "" : "+") + std::string(mods[i].name);
+                h.name += (h.name.empty() ? "" : "+") + mods[i].name;
             }
         h.mask = modifierMask(L, h.keys);
         if (!columnFor(L, h.mask)) continue;
@@ -104,7 +109,9 @@ constexpr size_t kTiesExamined = 64;
 bool givesAnything(const Layout& L, uint8_t vkey) {
     for (unsigned m = 0; m <= L.maxModBits && m < 0x100; ++m)
         for (bool caps : {false, true})
-            if (charFor(L, vkey, static_cast<uint8_t>(m), caps).kind != KeyChar::Kind::None) return true;
+            for (bool kana : {false, true})
+                if (charFor(L, vkey, static_cast<uint8_t>(m), Locks{caps, kana}).kind != KeyChar::Kind::None)
+                    return true;
     return false;
 }
 
@@ -124,11 +131,13 @@ std::string Sequence::places() const {
 
 Finder::Finder(const Layout& layout) : layout_(layout) {
     std::vector<uint8_t> seen;
-    std::optional<ScanCode> capsKey;
+    std::optional<ScanCode> capsKey, kanaKey;
     std::vector<std::pair<ScanCode, uint8_t>> keys;
     for (const auto& [sc, vkey] : physicalKeys(layout)) {
         if (vkey == vk::CAPITAL && !capsKey) capsKey = sc;
-        if (vkey == 0 || vkey == def::VK_NONE || isModifierKey(vkey) || vkey == vk::CAPITAL || vkey == vk::NUMLOCK)
+        if (vkey == vk::KANA && !kanaKey && kanaBits(layout)) kanaKey = sc;
+        if (vkey == 0 || vkey == def::VK_NONE || isModifierKey(vkey) || vkey == vk::CAPITAL || vkey == vk::NUMLOCK ||
+            vkey == vk::KANA || isHoldable(layout, vkey))
             continue;
         if (std::find(seen.begin(), seen.end(), vkey) != seen.end() || !givesAnything(layout, vkey)) continue;
         seen.push_back(vkey);
@@ -141,6 +150,8 @@ Finder::Finder(const Layout& layout) : layout_(layout) {
                                 keyPlace(layout, sc), h.name});
         }
     if (capsKey) strokes_.push_back({vk::CAPITAL, 0, {}, *capsKey, "CapsLock", keyPlace(layout, *capsKey), ""});
+    if (kanaKey)
+        strokes_.push_back({vk::KANA, 0, {}, *kanaKey, keyArg(vk::KANA, *kanaKey), keyPlace(layout, *kanaKey), ""});
 }
 
 // The search graph: sessions reached from a fresh one, each with how much of
@@ -154,16 +165,17 @@ struct Finder::Search {
     };
     const Finder&     f;
     std::vector<Node> nodes;
-    std::map<std::tuple<size_t, int, bool>, int> index;
+    std::map<std::tuple<size_t, int, bool, bool>, int> index;
 
     explicit Search(const Finder& finder) : f(finder) {
         nodes.push_back({Session(f.layout_), 0, 0, {}});
-        index[{0, -1, false}] = 0;
+        index[{0, -1, false, false}] = 0;
     }
 
     // The node for a session state at a depth, and whether it is new.
     std::pair<int, bool> reach(const Session& s, size_t typed, unsigned depth, int from, const Stroke* st) {
-        const auto key = std::make_tuple(typed, s.pendingDead() ? int(*s.pendingDead()) : -1, s.capsLock());
+        const auto key =
+            std::make_tuple(typed, s.pendingDead() ? int(*s.pendingDead()) : -1, s.capsLock(), s.kanaLock());
         if (const auto it = index.find(key); it != index.end()) {
             Node& n = nodes[it->second];
             if (n.depth == depth) n.from.push_back({from, st});
@@ -192,7 +204,8 @@ struct Finder::Search {
 };
 
 const std::vector<Finder::Step>& Finder::steps(const Session& from) const {
-    const std::pair<int, bool> key{from.pendingDead() ? int(*from.pendingDead()) : -1, from.capsLock()};
+    const std::tuple<int, bool, bool> key{from.pendingDead() ? int(*from.pendingDead()) : -1, from.capsLock(),
+                                          from.kanaLock()};
     if (const auto it = steps_.find(key); it != steps_.end()) return it->second;
     std::vector<Step> v;
     v.reserve(strokes_.size());

@@ -1,6 +1,6 @@
 // The reverse of typing: which keys give a character or a text. A breadth-
-// first search over the states of a typing session (the pending dead key and
-// Caps Lock), one chord a step, driven by the simulator itself, so the
+// first search over the states of a typing session (the pending dead key,
+// Caps Lock and the Kana lock), one chord a step, driven by the simulator itself, so the
 // sequences found are the shortest and are exactly what `type` replays.
 #pragma once
 
@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "layout_model.h"
@@ -17,7 +18,7 @@ namespace kbd {
 
 // One chord of a sequence: modifiers held and one key pressed.
 struct Stroke {
-    uint8_t     vk = 0;    // the key pressed; VK_CAPITAL toggles Caps Lock
+    uint8_t     vk = 0;    // the key pressed; VK_CAPITAL and VK_KANA toggle their locks
     uint8_t     mask = 0;  // the modifier mask of the held keys
     KeyState    held;      // the held modifier keys
     ScanCode    scan;      // the key's scan code
@@ -41,7 +42,7 @@ public:
     explicit Finder(const Layout& layout);
 
     // The chords the search may press, in the order ties are listed: shift
-    // states by mask, keys by scan code, Caps Lock last.
+    // states by mask, keys by scan code, then the Caps Lock and Kana toggles.
     const std::vector<Stroke>& strokes() const { return strokes_; }
 
     // The shortest sequences that type exactly text in a fresh session (Caps
@@ -77,7 +78,7 @@ private:
     const Layout&                                                    layout_;
     std::vector<Stroke>                                              strokes_;
     mutable std::optional<std::map<uint16_t, std::vector<Sequence>>> all_;
-    mutable std::map<std::pair<int, bool>, std::vector<Step>>        steps_;
+    mutable std::map<std::tuple<int, bool, bool>, std::vector<Step>> steps_;
 };
 
 // Replays a sequence in a session that starts with the given Caps Lock

@@ -149,8 +149,17 @@ json pageData(const Finder& finder, const std::string& title) {
 
     json res = json::array();
     for (const auto& k : results) {
-        const int kind = k.kind == KeyChar::Kind::None ? 0 : k.kind == KeyChar::Kind::Char ? 1 : 2;
-        res.push_back(kind == 0 ? json::array({0}) : json::array({kind, k.ch, capLabel(k.ch)}));
+        switch (k.kind) {
+        case KeyChar::Kind::None: res.push_back(json::array({0})); break;
+        case KeyChar::Kind::Char: res.push_back(json::array({1, k.ch, capLabel(k.ch)})); break;
+        case KeyChar::Kind::Dead: res.push_back(json::array({2, k.ch, capLabel(k.ch)})); break;
+        case KeyChar::Kind::Ligature: {
+            std::string label;
+            for (char16_t c : k.chars) label += capLabel(c);
+            res.push_back(json::array({3, k.chars.empty() ? 0 : k.chars[0], label}));
+            break;
+        }
+        }
     }
     data["results"] = res;
 
