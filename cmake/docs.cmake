@@ -1,11 +1,14 @@
 # Pictures of the layout for the README: `cmake --build build/host --target
-# pictures` redraws docs/ from the built image. The files are committed, and a
-# test fails when they no longer match what kbdtool draws.
+# pictures` redraws docs/ from the built image, and writes the list of every
+# character it types (docs/characters.md). The files are committed, and tests
+# fail when they no longer match what kbdtool draws and finds.
 # kbdtool as the command makes the target depend on it, and so on the image.
 add_custom_target(pictures
     COMMAND kbdtool draw ${KBD_IMAGE_X86} --out ${CMAKE_SOURCE_DIR}/docs
+    COMMAND sh -c "\"$0\" find --all --markdown \"$1\" > \"$2\""
+            $<TARGET_FILE:kbdtool> ${KBD_IMAGE_X86} ${CMAKE_SOURCE_DIR}/docs/characters.md
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
-    COMMENT "Drawing the layout into docs/"
+    COMMENT "Drawing the layout and listing its characters into docs/"
     VERBATIM)
 
 # Our own layout for Linux, shipped in the release bundle's linux/ folder:

@@ -103,6 +103,7 @@ if(KBD_BUILD_TESTS AND KBD_WINE_TESTS)
     kbd_wine_gtest(kbd_wine_tests)
 endif()
 
+include(cmake/learn.cmake)
 include(cmake/docs.cmake)
 include(cmake/extras.cmake)
 include(cmake/setup.cmake)

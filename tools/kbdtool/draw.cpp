@@ -12,6 +12,7 @@
 #include "simulate.h"
 #include "text.h"
 #include "format.h"
+#include "keyboard.h"
 
 namespace kbd {
 namespace {
@@ -23,62 +24,6 @@ constexpr double kTop = 70;     // title block above the keyboard
 const char* const kFont = "'DejaVu Sans', 'Noto Sans', sans-serif";
 
 // ---- Keys and where they sit ------------------------------------------------
-
-// A key of the ISO main block and the function row, in key units from the
-// top-left corner of Esc. pos is the ISO position name of character keys.
-struct KeySpot {
-    Prefix      prefix;
-    uint8_t     code;
-    double      x, y, w;
-    const char* pos = "";
-};
-
-constexpr double kRowE = 1.5;  // the function row is half a unit above row E
-
-std::vector<KeySpot> keySpots() {
-    std::vector<KeySpot> k;
-    const auto plain = [&](uint8_t code, double x, double y, double w, const char* pos = "") {
-        k.push_back({Prefix::None, code, x, y, w, pos});
-    };
-    static const char* const e[] = {"E01", "E02", "E03", "E04", "E05", "E06", "E07", "E08", "E09", "E10", "E11", "E12"};
-    static const char* const d[] = {"D01", "D02", "D03", "D04", "D05", "D06", "D07", "D08", "D09", "D10", "D11", "D12"};
-    static const char* const c[] = {"C01", "C02", "C03", "C04", "C05", "C06", "C07", "C08", "C09", "C10", "C11"};
-    static const char* const b[] = {"B01", "B02", "B03", "B04", "B05", "B06", "B07", "B08", "B09", "B10"};
-
-    plain(0x01, 0, 0, 1);
-    for (int i = 0; i < 12; ++i) {
-        static const uint8_t f[] = {0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40, 0x41, 0x42, 0x43, 0x44, 0x57, 0x58};
-        plain(f[i], 2 + i + (i / 4) * 0.5, 0, 1);
-    }
-    double y = kRowE;
-    plain(0x29, 0, y, 1, "E00");
-    for (int i = 0; i < 12; ++i) plain(0x02 + i, 1 + i, y, 1, e[i]);
-    plain(0x0E, 13, y, 2);
-    y += 1;
-    plain(0x0F, 0, y, 1.5);
-    for (int i = 0; i < 12; ++i) plain(0x10 + i, 1.5 + i, y, 1, d[i]);
-    y += 1;
-    plain(0x3A, 0, y, 1.75);
-    for (int i = 0; i < 11; ++i) plain(0x1E + i, 1.75 + i, y, 1, c[i]);
-    plain(0x2B, 12.75, y, 1, "C12");
-    plain(0x1C, 13.75, y, 1.25);  // drawn as the two-row ISO Enter
-    y += 1;
-    plain(0x2A, 0, y, 1.25);
-    plain(0x56, 1.25, y, 1, "B00");
-    for (int i = 0; i < 10; ++i) plain(0x2C + i, 2.25 + i, y, 1, b[i]);
-    plain(0x36, 12.25, y, 2.75);
-    y += 1;
-    const auto e0 = [&](uint8_t code, double x, double w) { k.push_back({Prefix::E0, code, x, y, w, ""}); };
-    plain(0x1D, 0, y, 1.25);
-    e0(0x5B, 1.25, 1.25);
-    plain(0x38, 2.5, y, 1.25);
-    plain(0x39, 3.75, y, 6.25, "A03");
-    e0(0x38, 10, 1.25);
-    e0(0x5C, 11.25, 1.25);
-    e0(0x5D, 12.5, 1.25);
-    e0(0x1D, 13.75, 1.25);
-    return k;
-}
 
 std::string keyId(const KeySpot& k) {
     return k.prefix == Prefix::E0 ? fmt::format("sc-e0-{:02x}", k.code) : fmt::format("sc-{:02x}", k.code);
@@ -448,7 +393,7 @@ std::string drawDeadSheet(const Layout& L, uint16_t dead, const std::vector<KeyS
 }  // namespace
 
 std::vector<Drawing> drawLayout(const Layout& layout) {
-    const std::vector<KeySpot> spots = keySpots();
+    const std::vector<KeySpot>& spots = keySpots();
     std::vector<Board> boards = {
         {"base-shift.svg", 0, SHIFT, false},
         {"altgr.svg", ALTGR, SHIFT | ALTGR, true},

@@ -1,5 +1,6 @@
 #include "keyseq.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 
@@ -7,6 +8,7 @@
 
 #include "error.h"
 #include "format.h"
+#include "keyboard.h"
 
 namespace kbd {
 namespace {
@@ -48,29 +50,13 @@ KeyRef parseKey(std::string_view part, std::string_view chord) {
 }  // namespace
 
 std::optional<uint8_t> positionScanCode(std::string_view p) {
-    if (p.size() != 3 || !std::isdigit(static_cast<unsigned char>(p[1])) ||
-        !std::isdigit(static_cast<unsigned char>(p[2])))
-        return std::nullopt;
-    const unsigned n = unsigned(p[1] - '0') * 10 + unsigned(p[2] - '0');
-    switch (std::toupper(static_cast<unsigned char>(p[0]))) {
-    case 'E':
-        if (n == 0) return 0x29;
-        if (n <= 12) return static_cast<uint8_t>(0x01 + n);
-        break;
-    case 'D':
-        if (n >= 1 && n <= 12) return static_cast<uint8_t>(0x0F + n);
-        break;
-    case 'C':
-        if (n >= 1 && n <= 11) return static_cast<uint8_t>(0x1D + n);
-        if (n == 12) return 0x2B;
-        break;
-    case 'B':
-        if (n == 0) return 0x56;
-        if (n <= 10) return static_cast<uint8_t>(0x2B + n);
-        break;
-    case 'A':
-        if (n == 3) return 0x39;
-        break;
+    // The positions are those of the drawn keyboard (keyboard.h).
+    for (const KeySpot& k : keySpots()) {
+        const std::string_view pos = k.pos;
+        if (!pos.empty() && pos.size() == p.size() &&
+            std::equal(pos.begin(), pos.end(), p.begin(),
+                       [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); }))
+            return k.code;
     }
     return std::nullopt;
 }

@@ -14,10 +14,14 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
+#include "charinfo.h"
 #include "check.h"
 #include "decode.h"
+#include "diff.h"
 #include "draw.h"
 #include "dump.h"
+#include "find_report.h"
+#include "html.h"
 #include "json.h"
 #include "keyseq.h"
 #include "text.h"
@@ -81,8 +85,9 @@ int run(int argc, char** argv) {
     CLI::App app{"kbdtool: read a Windows keyboard-layout DLL on any OS, check it and type through it.\n"
                  "Example: kbdtool type kbdQelvo.dll CapsLock AltGr+q"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 success; 1 the file or a key is at fault, or check found a problem\n"
-               "(one line on stderr says what); 2 a wrong command line.");
+    app.footer("Exit status: 0 success; 1 the file or a key is at fault, check found a problem, find met a\n"
+               "character the layout lacks, or diff found differences (one line on stderr says what went wrong);\n"
+               "2 a wrong command line, or a file diff could not read.");
     std::string file, base;
 
     auto* dump = app.add_subcommand("dump", "Print every table of the layout.\nExample: kbdtool dump kbdQelvo.dll");
@@ -143,11 +148,48 @@ int run(int argc, char** argv) {
         ->check([](const std::string& n) { return xkb::validName(n) ? "" : "a-z, 0-9, '_' and '-', starting with a letter"; });
     exportCmd->add_flag("--strict", strict, "fail, writing nothing, if anything would be approximate");
 
-    for (auto* sub : {dump, typeCmd, names, check, draw, exportCmd})
+    std::vector<std::string> texts;
+    bool findKeys = false, findAll = false, markdown = false;
+    auto* find = app.add_subcommand(
+        "find",
+        "Show the shortest key sequences that give each character of TEXT: dead keys, AltGr and Caps Lock\n"
+        "considered, ties listed, each chord as `type` takes it and each key by its position (ISO names:\n"
+        "E04 is the 4 key, D01 the Q key, A03 the space bar). Exit 1 when a character is not on the layout.\n"
+        "Example: kbdtool find kbdQelvo.dll ṛ\n"
+        "         kbdtool type kbdQelvo.dll $(kbdtool find --keys kbdQelvo.dll rāmāyaṇa)");
+    find->add_option("FILE", file, "layout image (.dll)")->required();
+    find->add_option("TEXT", texts, "characters to look up (with --keys: the text to type; several are joined by spaces)");
+    find->add_flag("--keys", findKeys, "print one key sequence that types the whole text, for `kbdtool type`");
+    find->add_flag("--all", findAll, "list every character the layout types, by code point, with its Unicode name");
+    find->add_flag("--markdown", markdown, "with --all: a Markdown document (docs/characters.md)");
+    find->add_flag("--json", json, "print JSON instead of text");
+
+    std::string pagePath;
+    auto* html = app.add_subcommand(
+        "html",
+        "Write one self-contained HTML page for learning the layout: the keyboard with Shift, AltGr and\n"
+        "Caps Lock, typing by clicking or with your own keyboard (by key position), a search for the keys\n"
+        "of a character, and the dead-key sheets. It needs no network.\n"
+        "Example: kbdtool html kbdQelvo.dll --out kbdQelvo.html");
+    html->add_option("FILE", file, "layout image (.dll)")->required();
+    html->add_option("--out", pagePath, "the HTML file to write")->required();
+
+    std::string otherFile;
+    auto* diff = app.add_subcommand(
+        "diff",
+        "Show how layout B differs from layout A as a person reads them: settings, modifier columns,\n"
+        "what each key gives in each shift state, compositions added, removed or changed, names.\n"
+        "Exit status: 0 they are the same (nothing printed); 1 they differ; 2 a file could not be read\n"
+        "or the command line is wrong.\nExample: kbdtool diff old/kbdQelvo.dll build/x86/kbdQelvo.dll");
+    diff->add_option("A", file, "layout image before")->required();
+    diff->add_option("B", otherFile, "layout image after")->required();
+    diff->add_flag("--json", json, "print the differences as JSON");
+
+    for (auto* sub : {dump, typeCmd, names, check, draw, exportCmd, find, html, diff})
         sub->add_option("--base", base,
                         "map the image at this address, a multiple of 64 KiB, instead of its preferred base");
     unsigned pointerSize = 0;
-    for (auto* sub : {dump, typeCmd, names, draw, exportCmd})
+    for (auto* sub : {dump, typeCmd, names, draw, exportCmd, find, html, diff})
         sub->add_option("--pointer-size", pointerSize,
                         "width of the tables' pointer fields: 4 or 8 (default: detected; 8 is a WOW64 image)")
             ->check(CLI::IsMember({4u, 8u}));
@@ -166,7 +208,55 @@ int run(int argc, char** argv) {
         std::cout << fmt::format("{}: {}\n", file, r.ok() ? "ok" : "check failed");
         return r.ok() ? 0 : 1;
     }
+    if (*diff) {
+        // A file that cannot be read is trouble, not a difference: exit 2, so
+        // that a script never takes it for "they differ".
+        std::optional<Decoded> a, b;
+        try {
+            a = inFile(file, [&] { return decodeFile(file, at, {pointerSize}); });
+            b = inFile(otherFile, [&] { return decodeFile(otherFile, at, {pointerSize}); });
+        } catch (const Error& e) {
+            std::cerr << "kbdtool: " << e.what() << "\n";
+            return 2;
+        }
+        const std::vector<Change> changes = diffLayouts(a->layout, b->layout);
+        if (json)
+            std::cout << diffJson(changes).dump(1) << "\n";
+        else
+            std::cout << diffText(changes);
+        return changes.empty() ? 0 : 1;
+    }
+    if (*find && !findAll && texts.empty()) {
+        std::cerr << "kbdtool find: give the TEXT to look up, or --all\n";
+        return 2;
+    }
     const Decoded d = inFile(file, [&] { return decodeFile(file, at, {pointerSize}); });
+    if (*find) {
+        const Finder finder(d.layout);
+        if (findAll) {
+            std::cout << (json ? allJson(finder).dump(1) + "\n" : markdown ? allMarkdown(finder) : allText(finder));
+            return 0;
+        }
+        std::string joined;
+        for (const auto& t : texts) joined += (joined.empty() || !findKeys ? "" : " ") + t;
+        const std::u16string text = fromUtf8(joined);
+        if (findKeys) {
+            const Sequence seq = keysFor(finder, text);
+            std::cout << (json ? keysJson(text, seq).dump(1) : seq.chords()) << "\n";
+            return 0;
+        }
+        bool allFound = true;
+        if (json)
+            std::cout << charactersJson(finder, text, allFound).dump(1) << "\n";
+        else
+            std::cout << charactersText(finder, text, allFound);
+        return allFound ? 0 : 1;
+    }
+    if (*html) {
+        writePage(Finder(d.layout), std::filesystem::path(file).stem().string(), pagePath);
+        std::cout << pagePath << "\n";
+        return 0;
+    }
     if (*draw) {
         for (const auto& path : writeDrawings(d.layout, outDir)) std::cout << path << "\n";
     } else if (*dump) {
