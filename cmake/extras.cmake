@@ -1,5 +1,6 @@
-# Benchmarks and the fuzzing smoke run. Included from cmake/host.cmake after
-# kbdcore, the image sub-build and the tests are defined.
+# Benchmarks, the hostile-input generator and the fuzzing smoke run. Included
+# from cmake/host.cmake after kbdcore, the image sub-build and the tests are
+# defined.
 
 # ---- Benchmarks (built, never run as a test; scripts/speed runs them) --------
 option(KBD_BUILD_BENCH "Build kbd_bench, the Google Benchmark programs in bench/" ON)
@@ -11,6 +12,10 @@ if(KBD_BUILD_BENCH)
     target_compile_options(kbd_bench PRIVATE -Wall -Wextra)
     add_dependencies(kbd_bench images)
 endif()
+
+# ---- Hostile inputs (scripts/hostile writes and runs them) -------------------
+add_executable(kbd_hostile_inputs bench/hostile.cpp bench/hostile_main.cpp)
+target_compile_options(kbd_hostile_inputs PRIVATE -Wall -Wextra)
 
 # ---- Fuzzing smoke run -------------------------------------------------------
 # Builds the sanitized fuzz target in the build tree and fuzzes it for 30 s

@@ -4,6 +4,8 @@
 BUILD_PACKAGES=(cmake ninja-build clang-19 lld-19 llvm-19)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" g++ pkg-config llvm-19-dev libunicorn-dev libcli11-dev libfmt-dev
                nlohmann-json3-dev libgtest-dev libbenchmark-dev libzstd-dev libclang-rt-19-dev)
+# scripts/hostile measures each run with GNU time's -v.
+BENCH_PACKAGES=(time)
 
 ensure_packages() {
     local missing=() p
