@@ -268,7 +268,7 @@ private:
         if (!kept) {
             for (const Region& m : mapped_) check(uc_mem_unmap(uc(), m.address, m.size), "unmapping the last image");
             mapped_.clear();
-            loaded_.clear();
+            loadedSize_ = 0;
             if (imageSize > capacity_) {
                 image_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, imageSize)));
                 if (!image_) throw std::bad_alloc();
@@ -290,15 +290,17 @@ private:
         }
         std::memset(stack_.get(), 0, kStackSize);
 
-        // New bytes replace the old, and code translated from them is dropped.
-        const bool same = kept && loadedBase_ == r.base && loaded_.size() == r.memory.size() &&
-                          std::equal(loaded_.begin(), loaded_.end(), r.memory.begin());
+        // New bytes replace the old, and code translated from them is
+        // dropped. The code cannot write to the image, so the bytes there
+        // are still those of the last image loaded.
+        const bool same = kept && loadedBase_ == r.base && loadedSize_ == r.memory.size() &&
+                          std::equal(r.memory.begin(), r.memory.end(), image_.get());
         if (!same) {
             std::memcpy(image_.get(), r.memory.data(), r.memory.size());
             std::memset(image_.get() + r.memory.size(), 0, imageSize - r.memory.size());
             if (kept) check(uc_ctl_remove_cache(uc(), r.base, imageEnd), "dropping translated code");
-            loaded_.assign(r.memory.begin(), r.memory.end());
             loadedBase_ = r.base;
+            loadedSize_ = r.memory.size();
         }
         return stack + kStackSize;
     }
@@ -311,9 +313,8 @@ private:
     size_t                             capacity_ = 0;
     std::unique_ptr<uint8_t, Free>     stack_;
     uint64_t                           stackAt_ = 0;
-    std::vector<Region>                mapped_;   // the image's blocks as mapped now
-    std::vector<uint8_t>               loaded_;   // the image bytes in them
-    uint64_t                           loadedBase_ = 0;
+    std::vector<Region>                mapped_;  // the image's blocks as mapped now
+    uint64_t                           loadedBase_ = 0, loadedSize_ = 0;  // the image in them
     std::unique_ptr<uc_engine, Close>  uc_;
     std::unique_ptr<uc_context, Close> fresh_;
     RunState                           state_;
