@@ -15,35 +15,20 @@ find_package(nlohmann_json 3 REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UNICORN REQUIRED IMPORTED_TARGET unicorn)
 
-# ---- The layout images, cross-built from the same tree ----------------------
-include(ExternalProject)
-set(KBD_IMAGE_KINDS x86 x64 arm64 wow64)
-set(KBD_TOOLCHAIN_x86   i686-windows)
-set(KBD_TOOLCHAIN_x64   x86_64-windows)
-set(KBD_TOOLCHAIN_arm64 aarch64-windows)
-set(KBD_TOOLCHAIN_wow64 i686-windows-wow64)
-foreach(kind IN LISTS KBD_IMAGE_KINDS)
-    string(TOUPPER ${kind} KIND)
-    set(KBD_IMAGE_${KIND} ${CMAKE_BINARY_DIR}/image-${kind}/kbdQelvo.dll)
-    ExternalProject_Add(image-${kind}
-        SOURCE_DIR       ${CMAKE_SOURCE_DIR}
-        BINARY_DIR       ${CMAKE_BINARY_DIR}/image-${kind}
-        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_TOOLCHAIN_${kind}}.cmake
-                         -DCMAKE_BUILD_TYPE=Release
-        INSTALL_COMMAND  ""
-        BUILD_ALWAYS     ON
-        BUILD_BYPRODUCTS ${KBD_IMAGE_${KIND}}
-    )
-endforeach()
-add_custom_target(images DEPENDS image-x86 image-x64 image-arm64 image-wow64)
+include(cmake/images.cmake)
+
+# Windows programs (tests run under Wine, the installer) are cross-built the same way.
+include(cmake/host-windows-programs.cmake)
 
 # ---- Reader, model, simulator ----------------------------------------------
 add_library(kbdcore STATIC
     tools/kbdtool/image.cpp
+    tools/kbdtool/exports.cpp
+    tools/kbdtool/emulator.cpp
     tools/kbdtool/decode.cpp
     tools/kbdtool/simulate.cpp
     tools/kbdtool/keyseq.cpp
-    tools/kbdtool/vk_names.cpp
+    tools/kbdtool/format.cpp
     tools/kbdtool/text.cpp
     tools/kbdtool/dump.cpp
     tools/kbdtool/version.cpp
@@ -51,8 +36,8 @@ add_library(kbdcore STATIC
     tools/kbdtool/draw.cpp
     tools/kbdtool/json.cpp
 )
-target_include_directories(kbdcore PUBLIC tools/kbdtool)
-target_include_directories(kbdcore SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
+target_include_directories(kbdcore PUBLIC tools/kbdtool include)
+target_include_directories(kbdcore SYSTEM PUBLIC ${LLVM_INCLUDE_DIRS})
 target_compile_definitions(kbdcore PRIVATE ${LLVM_DEFINITIONS})
 # LLVM's Object library is linked statically: loading the whole shared LLVM
 # at start-up costs more than everything kbdtool then does.
@@ -72,7 +57,8 @@ if(KBD_BUILD_TESTS)
     find_package(GTest REQUIRED)
     include(GoogleTest)
     file(GLOB KBD_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*.cpp)
-    add_executable(kbd_tests ${KBD_TEST_SOURCES})
+    # The setup's planner is portable code both sides compile.
+    add_executable(kbd_tests ${KBD_TEST_SOURCES} installer/plan.cpp)
     target_link_libraries(kbd_tests PRIVATE kbdcore GTest::gtest GTest::gtest_main)
     target_compile_definitions(kbd_tests PRIVATE
         KBD_IMAGE_PATH="${KBD_IMAGE_X86}"
@@ -93,5 +79,25 @@ if(KBD_BUILD_TESTS)
     find_program(LLVM_READOBJ llvm-readobj-19 REQUIRED)
     target_compile_definitions(kbd_tests PRIVATE LLVM_READOBJ_PATH="${LLVM_READOBJ}")
 endif()
+# ---- The x64 image in a real Windows loader (Wine) -----------------------------
+option(KBD_WINE_TESTS "Run the x64 image under Wine (label wine)" ON)
+if(KBD_BUILD_TESTS AND KBD_WINE_TESTS)
+    include(cmake/wine.cmake)
+    kbd_add_windows_program(kbdwalk-x64 SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/windows MACHINE x64 PROGRAM kbdwalk.exe)
+    add_executable(kbd_wine_tests tests/wine/wine_test.cpp)
+    target_link_libraries(kbd_wine_tests PRIVATE kbdcore GTest::gtest GTest::gtest_main)
+    target_compile_definitions(kbd_wine_tests PRIVATE
+        KBD_IMAGE_X64_PATH="${KBD_IMAGE_X64}"
+        KBDTOOL_PATH="$<TARGET_FILE:kbdtool>"
+        KBDWALK_PATH="${kbdwalk-x64_PATH}"
+        KBD_WINE_PATH="${KBD_WINE}"
+        KBD_WINE_WORK_DIR="${CMAKE_BINARY_DIR}/wine-runs"
+        LLVM_READOBJ_PATH="${LLVM_READOBJ}")
+    target_compile_options(kbd_wine_tests PRIVATE -Wall -Wextra)
+    add_dependencies(kbd_wine_tests images kbdtool kbdwalk-x64)
+    kbd_wine_gtest(kbd_wine_tests)
+endif()
+
 include(cmake/docs.cmake)
 include(cmake/extras.cmake)
+include(cmake/setup.cmake)

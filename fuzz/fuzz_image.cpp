@@ -187,7 +187,7 @@ void checkOnce(const MappedImage& img) {
 
 std::optional<MappedImage> map(const uint8_t* data, size_t size, std::optional<uint64_t> base) {
     try {
-        return MappedImage::fromBytes(std::vector<uint8_t>(data, data + size), base, "<fuzz>");
+        return MappedImage::fromBytes(std::vector<uint8_t>(data, data + size), base);
     } catch (const Error&) {
         return std::nullopt;
     }

@@ -1,8 +1,8 @@
 // Records and constants of the Windows keyboard-layout format, laid out as the
 // input subsystem reads them: natural alignment, and pointer fields as wide as
-// the subsystem's own pointers. Only the layout images include this header;
-// host tools read the built files with their own offsets and never see these
-// types.
+// the subsystem's own pointers. Only the layout images include this header.
+// The constants, virtual keys and record offsets come from the lists in the
+// kbd_*.inc files, which the host tools read too; the types stay here.
 #pragma once
 
 #include "vkcodes.h"
@@ -50,46 +50,10 @@ inline constexpr unsigned KBD_POINTER_FIELD = sizeof(void*);
 #endif
 static_assert(sizeof(KBD_PTR<const void>) == KBD_POINTER_FIELD);
 
-// ---- Modifier bits and shift-state columns --------------------------------
-inline constexpr BYTE KBDBASE  = 0x00;
-inline constexpr BYTE KBDSHIFT = 0x01;
-inline constexpr BYTE KBDCTRL  = 0x02;
-inline constexpr BYTE KBDALT   = 0x04;
-inline constexpr BYTE KBDKANA  = 0x08;
-
-// ModNumber value for a modifier combination that gives no character.
-inline constexpr BYTE SHFT_INVALID = 0x0F;
-
-// ---- Row attributes --------------------------------------------------------
-inline constexpr BYTE CAPLOCK     = 0x01;  // Caps Lock swaps Base and Shift
-inline constexpr BYTE SGCAPS      = 0x02;
-inline constexpr BYTE CAPLOKALTGR = 0x04;  // Caps Lock swaps AltGr and Shift+AltGr
-inline constexpr BYTE KANALOK     = 0x08;
-inline constexpr BYTE GRPSELTAP   = 0x80;
-
-// ---- Cell markers (not characters) -----------------------------------------
-inline constexpr WCHAR WCH_NONE = 0xF000;  // no character in this cell
-inline constexpr WCHAR WCH_DEAD = 0xF001;  // dead key: next row holds the dead character
-inline constexpr WCHAR WCH_LGTR = 0xF002;  // ligature
-
-// ---- Scan-code entry flags (high byte of a 16-bit entry) -------------------
-inline constexpr USHORT KBDEXT     = 0x0100;
-inline constexpr USHORT KBDMULTIVK = 0x0200;
-inline constexpr USHORT KBDSPECIAL = 0x0400;
-inline constexpr USHORT KBDNUMPAD  = 0x0800;
-inline constexpr USHORT KBDUNICODE = 0x1000;
-inline constexpr USHORT KBDINJECTEDVK = 0x2000;
-inline constexpr USHORT KBDMAPPEDVK   = 0x4000;
-inline constexpr USHORT KBDBREAK      = 0x8000;
-
-// ---- Locale flags (low word) and table version (high word) -----------------
-inline constexpr DWORD KLLF_ALTGR     = 0x0001;
-inline constexpr DWORD KLLF_SHIFTLOCK = 0x0002;
-inline constexpr DWORD KLLF_LRM_RLM   = 0x0004;
-inline constexpr DWORD KBD_VERSION    = 1;
-
-// Dead-key composition flag: the composed character is itself dead.
-inline constexpr USHORT DKF_DEAD = 0x0001;
+// ---- Constants: modifier bits, row attributes, cell markers, scan-code and
+// locale flags (kbd_constants.inc holds the list) ---------------------------
+#define KBD_CONST(group, type, name, value) inline constexpr type name = value;
+#include "kbd_constants.inc"
 
 // ---- Records ---------------------------------------------------------------
 
@@ -191,50 +155,20 @@ using PKBDTABLES = KBD_PTR<const KBDTABLES>;
 #define KBD_OFFSET(T, f) __builtin_offsetof(T, f)
 inline constexpr unsigned KBD_P = KBD_POINTER_FIELD;
 
-static_assert(sizeof(VK_TO_BIT) == 2);
-static_assert(sizeof(MODIFIERS) == (KBD_P == 4 ? 16 : 24));
-static_assert(KBD_OFFSET(MODIFIERS, pVkToBit) == 0);
-static_assert(KBD_OFFSET(MODIFIERS, wMaxModBits) == KBD_P);
-static_assert(KBD_OFFSET(MODIFIERS, ModNumber) == KBD_P + 2);
+// Every record and field of the list in kbd_records.inc.
+#define P KBD_P
+#define KBD_SIZE(record, size) static_assert(sizeof(record) == (size), #record);
+#define KBD_FIELD(record, field, offset) static_assert(KBD_OFFSET(record, field) == (offset), #record "." #field);
+#include "kbd_records.inc"
+#undef P
 
+// Rows of every width the layout uses: 2 + 2N bytes.
 static_assert(sizeof(VK_TO_WCHARS1) == 4);
 static_assert(sizeof(VK_TO_WCHARS2) == 6);
 static_assert(sizeof(VK_TO_WCHARS3) == 8);
 static_assert(sizeof(VK_TO_WCHARS5) == 12);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, Attributes) == 1);
 static_assert(KBD_OFFSET(VK_TO_WCHARS5, wch) == 2);
-
-static_assert(sizeof(VK_TO_WCHAR_TABLE) == 2 * KBD_P);
-static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, nModifications) == KBD_P);
-static_assert(KBD_OFFSET(VK_TO_WCHAR_TABLE, cbSize) == KBD_P + 1);
-
-static_assert(sizeof(DEADKEY) == 8);
-static_assert(KBD_OFFSET(DEADKEY, wchComposed) == 4);
-static_assert(KBD_OFFSET(DEADKEY, uFlags) == 6);
-
-static_assert(sizeof(VSC_LPWSTR) == 2 * KBD_P);
-static_assert(KBD_OFFSET(VSC_LPWSTR, pwsz) == KBD_P);
-
-static_assert(sizeof(VSC_VK) == 4);
-static_assert(KBD_OFFSET(VSC_VK, Vk) == 2);
-
-static_assert(sizeof(KBDTABLES) == (KBD_P == 4 ? 0x3C : 0x68));
-static_assert(KBD_OFFSET(KBDTABLES, pCharModifiers) == 0 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pVkToWcharTable) == 1 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pDeadKey) == 2 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pKeyNames) == 3 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pKeyNamesExt) == 4 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pKeyNamesDead) == 5 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pusVSCtoVK) == 6 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, bMaxVSCtoVK) == 7 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pVSCtoVK_E0) == 8 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, pVSCtoVK_E1) == 9 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, fLocaleFlags) == 10 * KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, nLgMax) == 10 * KBD_P + 4);
-static_assert(KBD_OFFSET(KBDTABLES, cbLgEntry) == 10 * KBD_P + 5);
-static_assert(KBD_OFFSET(KBDTABLES, pLigature) == (KBD_P == 4 ? 0x30 : 0x58));
-static_assert(KBD_OFFSET(KBDTABLES, dwType) == KBD_OFFSET(KBDTABLES, pLigature) + KBD_P);
-static_assert(KBD_OFFSET(KBDTABLES, dwSubType) == KBD_OFFSET(KBDTABLES, dwType) + 4);
 
 #undef KBD_OFFSET
 

@@ -3,7 +3,10 @@
 
 BUILD_PACKAGES=(cmake ninja-build clang-19 lld-19 llvm-19)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" g++ pkg-config llvm-19-dev libunicorn-dev libcli11-dev libfmt-dev
-               nlohmann-json3-dev libgtest-dev libbenchmark-dev libzstd-dev libclang-rt-19-dev)
+               nlohmann-json3-dev libgtest-dev libbenchmark-dev libzstd-dev libclang-rt-19-dev
+               mingw-w64-common wine64)
+# mingw-w64-common: the Windows headers of the cross-built programs (every machine);
+# wine64: runs the x64 test program (scripts/wine).
 # scripts/hostile measures each run with GNU time's -v.
 BENCH_PACKAGES=(time)
 
@@ -23,3 +26,7 @@ ensure_packages() {
     apt-get update -qq
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# scripts/package: the cross toolchain, the Windows headers of the setups, zip.
+PACKAGE_PACKAGES=("${BUILD_PACKAGES[@]}" mingw-w64-common zip)
+TEST_PACKAGES+=(zip)

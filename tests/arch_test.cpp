@@ -79,7 +79,7 @@ TEST(Architectures, CheckPassesOnEveryImageAndSaysWhichPointersItFound) {
 
 TEST(Architectures, TheWow64ExportReturnsA64BitAddressWithAZeroUpperHalf) {
     const auto img = MappedImage::load(KBD_IMAGE_WOW64_PATH, 0x6B200000);
-    const uint64_t wide = img.callExport(kRootExport, true);
+    const uint64_t wide = runExport(img, kRootExport, true);
     EXPECT_EQ(wide >> 32, 0u);
     EXPECT_TRUE(img.contains(wide, 0x68));
     // Read as a native 32-bit tree it is not valid: the reading is detected,

@@ -1,6 +1,7 @@
 // kbdtool check on our image and on copies of it that the input subsystem
 // would crash on, or load wrongly at another base.
 #include <map>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -13,31 +14,36 @@ using kbdtest::ImageCopy;
 
 namespace {
 
-std::string errors(const std::vector<uint8_t>& bytes) {
-    const CheckReport r = checkImage(MappedImage::fromBytes(bytes));
-    std::string out;
-    for (const auto& f : r.findings)
-        if (f.level == Finding::Level::Error) out += f.message + "\n";
-    return out;
-}
-
 // The file offset of the relocation entry for `rva`, found by walking the
 // .reloc blocks of the file.
 size_t relocationEntry(const ImageCopy& c, uint32_t rva) {
-    const DataDirectory dir = c.img.directory(5);
+    const DataDirectory dir = c.img.directory(llvm::COFF::BASE_RELOCATION_TABLE);
     const size_t start = c.offsetOf(c.img.base() + dir.rva);
     for (size_t off = 0; off < dir.size;) {
-        uint32_t page, size;
-        std::memcpy(&page, &c.bytes[start + off], 4);
-        std::memcpy(&size, &c.bytes[start + off + 4], 4);
+        const uint32_t page = c.get32(start + off), size = c.get32(start + off + 4);
         for (size_t e = 8; e < size; e += 2) {
-            const uint16_t entry = c.bytes[start + off + e] | c.bytes[start + off + e + 1] << 8;
+            const uint16_t entry = c.get16(start + off + e);
             if ((entry >> 12) != 0 && page + (entry & 0xFFF) == rva) return start + off + e;
         }
         off += size;
     }
     throw std::logic_error("no relocation entry");
 }
+
+struct Findings {
+    std::string errors, notes;
+};
+
+Findings findingsOf(const std::vector<uint8_t>& bytes) {
+    Findings f;
+    for (const auto& x : checkImage(MappedImage::fromBytes(bytes)).findings)
+        (x.level == Finding::Level::Error ? f.errors : f.notes) += x.message + "\n";
+    return f;
+}
+
+std::string errors(const std::vector<uint8_t>& bytes) { return findingsOf(bytes).errors; }
+
+bool has(const std::string& s, const std::string& what) { return s.find(what) != std::string::npos; }
 
 }  // namespace
 
@@ -50,12 +56,25 @@ TEST(Check, OurImagePassesWithoutErrors) {
 
 TEST(Check, EveryRelocationIsAPointerOfTheTreeOrTheExportsAddress) {
     const auto img = MappedImage::load(kbdtest::imagePath());
-    const Decoded& d = kbdtest::decoded();
-    size_t pointers = 0;
-    for (const auto& p : d.pointers) pointers += p.target != 0;
-    EXPECT_EQ(pointers, 98u);  // the export's returned address makes 99
-    EXPECT_EQ(img.relocations().size(), 99u);
-    for (const auto& r : img.relocations()) EXPECT_EQ(r.type, 3) << std::hex << r.rva;  // HIGHLOW
+    std::vector<Executed> code;
+    const Decoded d = decode(img, {0, &code});
+    std::set<uint32_t> pointers;  // RVAs of the non-null pointer fields
+    for (const auto& p : d.pointers)
+        if (p.target != 0) pointers.insert(static_cast<uint32_t>(p.field - img.base()));
+    std::set<uint32_t> relocated, inCode;
+    for (const auto& r : img.relocations()) {
+        EXPECT_EQ(r.type, llvm::COFF::IMAGE_REL_BASED_HIGHLOW) << std::hex << r.rva;
+        relocated.insert(r.rva);
+        if (pointers.count(r.rva)) continue;
+        const uint64_t va = img.base() + r.rva;
+        for (const Executed& e : code)
+            if (va >= e.address && va + 4 <= e.address + e.size) inCode.insert(r.rva);
+    }
+    // Each pointer has its relocation; the one left over is the root's
+    // address inside the export's code.
+    for (uint32_t p : pointers) EXPECT_TRUE(relocated.count(p)) << std::hex << p;
+    EXPECT_EQ(relocated.size(), pointers.size() + 1);
+    EXPECT_EQ(inCode.size(), 1u);
 }
 
 TEST(Check, DamagedCopiesFailWithTheRightMessage) {
@@ -90,8 +109,7 @@ TEST(Check, DamagedCopiesFailWithTheRightMessage) {
     }
     {
         ImageCopy c;  // a wrong header checksum
-        const uint32_t pe = c.bytes[0x3C] | c.bytes[0x3D] << 8;
-        c.bytes[pe + 24 + 64] ^= 0x01;
+        c.bytes[c.opt() + 64] ^= 0x01;  // CheckSum
         EXPECT_NE(errors(c.bytes).find("header checksum"), std::string::npos) << errors(c.bytes);
     }
 }
@@ -144,4 +162,41 @@ TEST(Check, MalformedVersionBlocksAreRefused) {
     std::vector<uint8_t> loop(64, 0);
     loop[0] = 64;
     EXPECT_THROW(parseVersionInfo(loop), Error);  // a root key that is not VS_VERSION_INFO
+}
+
+TEST(Findings, LegalOdditiesAreNotesNotFailures) {
+    {
+        ImageCopy c;  // the second composition made a copy of the first: never reached
+        const uint64_t rows = c.target("KBDTABLES.pDeadKey");
+        c.put32(rows + 8, c.img.u32(rows, "first composition"));
+        const Findings f = findingsOf(c.bytes);
+        EXPECT_TRUE(has(f.notes, "appears again and is never reached")) << f.notes;
+    }
+    {
+        ImageCopy c;  // the first two key names swapped: out of order, still legal
+        const uint64_t row0 = c.field("pKeyNames[0].pwsz") - 4, row1 = c.field("pKeyNames[1].pwsz") - 4;
+        const uint8_t a = c.img.u8(row0, "vsc"), b = c.img.u8(row1, "vsc");
+        c.put8(row0, b);
+        c.put8(row1, a);
+        const Findings f = findingsOf(c.bytes);
+        EXPECT_TRUE(has(f.notes, "pKeyNames is not in ascending scan-code order")) << f.notes;
+    }
+}
+
+TEST(Findings, DisagreeingTablesAreErrors) {
+    {
+        ImageCopy c;  // the dead row after Shift+2 turned into an ordinary key
+        const uint64_t rows = c.target("VK_TO_WCHAR_TABLE[1].pVkToWchars");
+        ASSERT_EQ(c.img.u8(rows + 2 * 12, "row"), 0xFF);
+        c.put8(rows + 2 * 12, 0x07);
+        const Findings f = findingsOf(c.bytes);
+        EXPECT_TRUE(has(f.errors, "a dead key not followed by its 0xFF row")) << f.errors;
+    }
+    {
+        ImageCopy c;  // the first dead-key name now names Q, which no key makes dead
+        c.bytes[c.offsetOf(c.target("pKeyNamesDead[0]"))] = 'Q';
+        const Findings f = findingsOf(c.bytes);
+        EXPECT_TRUE(has(f.errors, "which no key makes dead")) << f.errors;
+        EXPECT_TRUE(has(f.errors, "dead key U+003D = has no name")) << f.errors;
+    }
 }

@@ -3,13 +3,15 @@
 #pragma once
 
 #include <cstdint>
-#include <cstring>
 #include <stdexcept>
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <llvm/BinaryFormat/COFF.h>
+#include <llvm/Support/Endian.h>
 
 #include "decode.h"
 #include "keyseq.h"
@@ -32,8 +34,8 @@ inline const kbd::Decoded& decoded() {
 
 inline const kbd::Layout& layout() { return decoded().layout; }
 
-// A copy of the image with helpers to patch it at virtual addresses of the
-// preferred mapping.
+// A copy of the image, to damage: reads and writes at file offsets and at
+// virtual addresses of the preferred mapping, and where things stand.
 struct ImageCopy {
     std::vector<uint8_t> bytes = imageBytes();
     kbd::MappedImage     img = kbd::MappedImage::fromBytes(bytes);
@@ -56,14 +58,21 @@ struct ImageCopy {
             if (p.what == what) return p.target;
         throw std::logic_error("no pointer field " + what);
     }
-    void put32(uint64_t va, uint32_t v) { std::memcpy(&bytes[offsetOf(va)], &v, 4); }
-    void put8(uint64_t va, uint8_t v) { bytes[offsetOf(va)] = v; }
-    // File offset of the n-th section header.
-    size_t sectionHeader(unsigned n) const {
-        const uint32_t pe = bytes[0x3C] | bytes[0x3D] << 8;
-        const uint16_t optional = bytes[pe + 20] | bytes[pe + 21] << 8;
-        return pe + 24 + optional + 40 * n;
-    }
+    // The address of a data directory (llvm::COFF::DataDirectoryIndex).
+    uint64_t directory(unsigned index) const { return img.base() + img.directory(index).rva; }
+
+    uint16_t get16(size_t off) const { return llvm::support::endian::read16le(&bytes.at(off)); }
+    uint32_t get32(size_t off) const { return llvm::support::endian::read32le(&bytes.at(off)); }
+    void file16(size_t off, uint16_t v) { llvm::support::endian::write16le(&bytes.at(off), v); }
+    void file32(size_t off, uint32_t v) { llvm::support::endian::write32le(&bytes.at(off), v); }
+    void put8(uint64_t va, uint8_t v) { bytes.at(offsetOf(va)) = v; }
+    void put16(uint64_t va, uint16_t v) { file16(offsetOf(va), v); }
+    void put32(uint64_t va, uint32_t v) { file32(offsetOf(va), v); }
+
+    // File offsets of the PE header, the optional header and the n-th section header.
+    size_t pe() const { return get32(0x3C); }
+    size_t opt() const { return pe() + 24; }
+    size_t sectionHeader(unsigned n) const { return opt() + get16(pe() + 20) + 40 * n; }
     uint64_t end() const { return img.base() + img.sizeOfImage(); }
 };
 

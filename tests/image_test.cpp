@@ -87,11 +87,3 @@ TEST(Image, OneExportAndNinetyNineHighLowRelocations) {
     EXPECT_EQ(highlow, 99u);
     EXPECT_EQ(other, 0u);
 }
-
-TEST(Image, OneVersionResource) {
-    const std::string r = readobj("--coff-resources");
-    EXPECT_NE(r.find("Type: VERSIONINFO (ID 16)"), std::string::npos) << r;
-    EXPECT_NE(r.find("Name: (ID 1)"), std::string::npos) << r;
-    EXPECT_NE(r.find("Language: (ID 1033)"), std::string::npos) << r;
-    EXPECT_EQ(std::regex_search(r, std::regex("Type: (?!VERSIONINFO)")), false) << r;
-}

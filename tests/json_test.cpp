@@ -7,6 +7,7 @@
 
 #include "fixture.h"
 #include "json.h"
+#include "text.h"
 
 using namespace kbd;
 using nlohmann::json;
@@ -45,12 +46,33 @@ TEST(Json, TypeGivesEventsAndText) {
     EXPECT_EQ(doc["pendingDead"], 0x2E);
 }
 
-TEST(Json, DocumentsOfAnotherShapeAreRefused) {
-    EXPECT_THROW(layoutFromJson(json::object()), Error);
-    EXPECT_THROW(layoutFromJson(json{{"format", "other"}}), Error);
-    json doc = toJson(kbdtest::decoded());
+TEST(Json, DocumentsOfAnotherShapeAreRefusedAsErrors) {
+    // Every wrong shape is a kbd::Error naming the field, never another exception.
+    const json good = toJson(kbdtest::decoded());
+    const auto refuses = [](const json& doc, const std::string& want) {
+        try {
+            layoutFromJson(doc);
+            ADD_FAILURE() << "accepted; expected " << want;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(want), std::string::npos) << e.what();
+        }
+    };
+    refuses(json::object(), "missing field 'format'");
+    refuses(json::array(), "missing field 'format'");
+    refuses(json{{"format", "other"}}, "not a kbdtool layout document");
+    refuses(json{{"format", "kbdtool-layout"}}, "missing field 'root'");
+    json doc = good;
     doc["modifiers"]["maxModBits"] = "seven";
-    EXPECT_THROW(layoutFromJson(doc), Error);
+    refuses(doc, "field 'maxModBits'");
+    doc = good;
+    doc["charTables"] = 5;
+    refuses(doc, "field 'charTables' is not a list");
+    doc = good;
+    doc["charTables"][0]["rows"][0] = json::array();
+    refuses(doc, "missing field 'vk'");
+    doc = good;
+    doc.erase("deadKeyNames");
+    refuses(doc, "missing field 'deadKeyNames'");
 }
 
 TEST(Json, NamesThatUtf8CannotCarryStillRoundTrip) {
@@ -58,4 +80,16 @@ TEST(Json, NamesThatUtf8CannotCarryStillRoundTrip) {
     d.layout.keyNames[0].name = std::u16string{0xD800, u'x'};       // an unpaired surrogate
     d.layout.deadKeyNames[0] = std::u16string{0xDFFF, u'y'};
     EXPECT_EQ(layoutFromJson(json::parse(toJson(d).dump())), d.layout);
+}
+
+TEST(Text, Utf8KeepsPairsAndRepairsLoneSurrogates) {
+    EXPECT_EQ(utf8(u"a\u0101\u1E47\uF173\U0001D11E"), "a\u0101\u1E47\uF173\U0001D11E");
+    EXPECT_EQ(utf8(std::u16string(1, char16_t(0xD800))), "\uFFFD");             // high, at the end
+    EXPECT_EQ(utf8(std::u16string{char16_t(0xDC00), u'a'}), "\uFFFDa");         // low, alone
+    EXPECT_EQ(utf8(std::u16string{char16_t(0xD800), char16_t(0xD800), char16_t(0xDC00)}),
+              "\uFFFD\U00010000");                                          // high, then a pair
+    EXPECT_EQ(utf8(u"\uFEFF\uFFFEx"), "\uFEFF\uFFFEx");                          // no byte-order marks
+    EXPECT_EQ(charLabel(0xF173), "U+F173");       // Private Use: no glyph
+    EXPECT_EQ(charLabel(0x0008), "U+0008 BS");
+    EXPECT_EQ(charLabel(0x0101), "U+0101 \u0101");
 }

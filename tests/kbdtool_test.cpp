@@ -62,8 +62,9 @@ TEST(Kbdtool, BadInputGivesOneLineAndANonZeroExit) {
              {"type " + img + " sc:zz", 1, "hex digits"},
              {"type " + img + " q+w", 1, "only Shift, Ctrl and Alt"},
              {"dump /nonexistent.dll", 1, "/nonexistent.dll"},
-             {"dump /etc/passwd", 1, "kbdtool: "},
+             {"dump /etc/passwd", 1, "kbdtool: /etc/passwd: not a PE image"},  // the file named once
              {"dump --base 0x1234 " + img, 1, "64 KiB-aligned"},
+             {"dump --base 0x20001000 " + img, 1, "64 KiB-aligned"},  // a page, but not the loader's grid
              {"", 2, ""},
              {"frobnicate", 2, ""},
          }) {

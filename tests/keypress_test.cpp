@@ -6,7 +6,7 @@
 
 #include "fixture.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 using namespace kbd;
 using kbdtest::layout;
@@ -167,4 +167,44 @@ TEST(Names, EachDeadCharacterHasExactlyOneName) {
     for (const auto& d : layout().deadKeys)
         if (groups.empty() || groups.back() != d.dead) groups.push_back(d.dead);
     EXPECT_EQ(groups, dead);
+}
+
+TEST(Chords, MalformedChordsAreRefusedWithTheirPart) {
+    for (const auto& [chord, want] : std::vector<std::pair<std::string, std::string>>{
+             {"Shift+", "empty key name"},
+             {"+q", "empty key name"},
+             {"sc:100", "one to two hex digits"},
+             {"sc:", "one to two hex digits"},
+             {"e2:10", "sc:XX, e0:XX or e1:XX"},
+             {"Hyper+q", "unknown key 'Hyper'"},
+         }) {
+        try {
+            parseChord(chord);
+            ADD_FAILURE() << chord;
+        } catch (const Error& e) {
+            EXPECT_NE(std::string(e.what()).find(want), std::string::npos) << chord << ": " << e.what();
+        }
+    }
+    // Held keys in any order and any case select the same column.
+    EXPECT_EQ(kbdtest::typed({"shift+altgr+q"}), kbdtest::typed({"AltGr+Shift+Q"}));
+    EXPECT_EQ(kbdtest::typed({"VK_OEM_3", "a"}), kbdtest::typed({"oem_3", "sc:1e"}));
+}
+
+TEST(Session, DeadKeysLocksAndModifiersKeepTheirStateAcrossPresses) {
+    Session s(kbdtest::layout());
+    const auto press = [&](const char* chord) { return type(s, kbdtest::layout(), parseChord(chord)).result; };
+    EXPECT_TRUE(s.numLock());
+    EXPECT_FALSE(s.capsLock());
+    EXPECT_EQ(press("Shift+4").out, u"");
+    EXPECT_EQ(press("Ctrl+q").out, u"");  // gives nothing: the dead key waits on
+    EXPECT_EQ(s.pendingDead(), uint16_t{0xAF});
+    EXPECT_EQ(press("CapsLock").out, u"");
+    EXPECT_EQ(press("a").out, u"\u0100");  // Caps Lock capitalises the base, then the macron composes
+    EXPECT_FALSE(s.pendingDead());
+    EXPECT_EQ(press("NumLock").out, u"");
+    EXPECT_FALSE(s.numLock());
+    EXPECT_EQ(press("sc:47").out, u"");  // Home, not 7
+    EXPECT_EQ(press("Shift+sc:47").out, u"");
+    EXPECT_EQ(press("NumLock").out, u"");
+    EXPECT_EQ(press("sc:47").out, u"7");
 }

@@ -9,7 +9,7 @@ using kbdtest::kForeignBase;
 
 TEST(Loading, ExportReturnsTheSameRootInsideTheImageEveryTime) {
     const auto img = MappedImage::load(kbdtest::imagePath(), kForeignBase);
-    const uint64_t a = img.callExport(kRootExport), b = img.callExport(kRootExport);
+    const uint64_t a = runExport(img, kRootExport), b = runExport(img, kRootExport);
     EXPECT_EQ(a, b);
     EXPECT_NE(a, 0u);
     EXPECT_TRUE(img.contains(a, 0x3C));

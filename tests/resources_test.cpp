@@ -11,17 +11,9 @@ using kbdtest::ImageCopy;
 
 namespace {
 
-constexpr unsigned kResourceDirectory = 2;
-
-// File offset of the resource directory's start, and the copy.
+// The copy, and the file offset of its resource directory.
 struct ResourceCopy : ImageCopy {
-    size_t root = offsetOf(img.base() + img.directory(kResourceDirectory).rva);
-    void put32At(size_t off, uint32_t v) { std::memcpy(&bytes[off], &v, 4); }
-    uint32_t get32At(size_t off) const {
-        uint32_t v;
-        std::memcpy(&v, &bytes[off], 4);
-        return v;
-    }
+    size_t root = offsetOf(directory(llvm::COFF::RESOURCE_TABLE));
 };
 
 std::string versionError(const std::vector<uint8_t>& bytes) {
@@ -54,7 +46,7 @@ TEST(Resources, OurImageHasOneVersionResourceAndNothingElse) {
 TEST(Resources, DamagedTreesAreRefused) {
     {
         ResourceCopy c;  // the type entry's subdirectory offset points back at the root: a loop
-        c.put32At(c.root + 16 + 4, 0x80000000u);
+        c.file32(c.root + 16 + 4, 0x80000000u);
         EXPECT_NE(versionError(c.bytes).find("loops back"), std::string::npos) << versionError(c.bytes);
     }
     {
@@ -65,13 +57,13 @@ TEST(Resources, DamagedTreesAreRefused) {
     }
     {
         ResourceCopy c;  // the type entry points past the end of the directory
-        c.put32At(c.root + 16 + 4, 0x80000000u | 0x00FFFFF0u);
+        c.file32(c.root + 16 + 4, 0x80000000u | 0x00FFFFF0u);
         EXPECT_NE(versionError(c.bytes).find("runs past the resource directory"), std::string::npos)
             << versionError(c.bytes);
     }
     {
         ResourceCopy c;  // data at the type level, with no name or language under it
-        c.put32At(c.root + 16 + 4, c.get32At(c.root + 16 + 4) & 0x7FFFFFFF);
+        c.file32(c.root + 16 + 4, c.get32(c.root + 16 + 4) & 0x7FFFFFFF);
         EXPECT_NE(versionError(c.bytes).find("not under a language"), std::string::npos) << versionError(c.bytes);
     }
 }
@@ -87,25 +79,6 @@ TEST(Resources, ADamagedVersionBlockFailsCheck) {
     for (const auto& f : checkImage(MappedImage::fromBytes(c.bytes)).findings)
         reported |= f.level == Finding::Level::Error && f.message.find("version block") != std::string::npos;
     EXPECT_TRUE(reported);
-}
-
-TEST(Session, DeadKeysLocksAndModifiersKeepTheirStateAcrossPresses) {
-    Session s(kbdtest::layout());
-    const auto press = [&](const char* chord) { return type(s, kbdtest::layout(), parseChord(chord)).result; };
-    EXPECT_TRUE(s.numLock());
-    EXPECT_FALSE(s.capsLock());
-    EXPECT_EQ(press("Shift+4").out, u"");
-    EXPECT_EQ(press("Ctrl+q").out, u"");  // gives nothing: the dead key waits on
-    EXPECT_EQ(s.pendingDead(), uint16_t{0xAF});
-    EXPECT_EQ(press("CapsLock").out, u"");
-    EXPECT_EQ(press("a").out, u"\u0100");  // Caps Lock capitalises the base, then the macron composes
-    EXPECT_FALSE(s.pendingDead());
-    EXPECT_EQ(press("NumLock").out, u"");
-    EXPECT_FALSE(s.numLock());
-    EXPECT_EQ(press("sc:47").out, u"");  // Home, not 7
-    EXPECT_EQ(press("Shift+sc:47").out, u"");
-    EXPECT_EQ(press("NumLock").out, u"");
-    EXPECT_EQ(press("sc:47").out, u"7");
 }
 
 namespace {

@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "fixture.h"
-#include "vk_names.h"
+#include "format.h"
 
-using kbd::KeyChar;
+using namespace kbd;
 using kbdtest::layout;
 using kbdtest::typed;
-namespace vk = kbd::vk;
-namespace def = kbd::def;
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <set>
 
 #include <fmt/format.h>
+#include <llvm/BinaryFormat/COFF.h>
 
 #include "decode.h"
 #include "layout_model.h"
@@ -14,10 +15,7 @@
 namespace kbd {
 namespace {
 
-constexpr uint16_t kMachineI386 = 0x14C, kMachineAmd64 = 0x8664, kMachineArm64 = 0xAA64;
-constexpr uint16_t kFileExecutable = 0x0002, kFileDll = 0x2000;
-constexpr uint32_t kScnExecute = 0x20000000, kScnWrite = 0x80000000;
-constexpr uint8_t kRelHighLow = 3, kRelDir64 = 10;
+namespace COFF = llvm::COFF;
 
 class Checker {
 public:
@@ -42,17 +40,17 @@ private:
 
     void image() {
         const uint16_t m = img_.machine();
-        if (m != kMachineI386 && m != kMachineAmd64 && m != kMachineArm64)
+        if (m != COFF::IMAGE_FILE_MACHINE_I386 && m != COFF::IMAGE_FILE_MACHINE_AMD64 && m != COFF::IMAGE_FILE_MACHINE_ARM64)
             error("machine 0x{:X} is none of x86, x64 and ARM64", m);
-        if ((m == kMachineI386) == img_.is64())
+        if ((m == COFF::IMAGE_FILE_MACHINE_I386) == img_.is64())
             error("machine 0x{:X} with a {} optional header", m, img_.is64() ? "PE32+" : "PE32");
-        if (!(img_.fileCharacteristics() & kFileDll)) error("the image is not a DLL (IMAGE_FILE_DLL clear)");
-        if (!(img_.fileCharacteristics() & kFileExecutable)) error("the image is not marked executable");
+        if (!(img_.fileCharacteristics() & COFF::IMAGE_FILE_DLL)) error("the image is not a DLL (IMAGE_FILE_DLL clear)");
+        if (!(img_.fileCharacteristics() & COFF::IMAGE_FILE_EXECUTABLE_IMAGE)) error("the image is not marked executable");
         if (img_.hasImports()) error("the image imports functions; a layout must import nothing");
         if (img_.entryPoint() != 0)
             error("the image has an entry point at RVA 0x{:X}; loading a layout must run no code", img_.entryPoint());
         for (const auto& s : img_.sections())
-            if ((s.characteristics & kScnExecute) && (s.characteristics & kScnWrite))
+            if ((s.characteristics & COFF::IMAGE_SCN_MEM_EXECUTE) && (s.characteristics & COFF::IMAGE_SCN_MEM_WRITE))
                 error("section {} is both writable and executable", s.name);
         if (img_.headerChecksum() == 0)
             note("the header checksum is not set");
@@ -89,7 +87,7 @@ private:
         const uint64_t other = img_.is64() ? (img_.base() == 0x180000000 ? 0x280000000 : 0x180000000)
                                            : (img_.base() == 0x30000000 ? 0x50000000 : 0x30000000);
         try {
-            const MappedImage moved = MappedImage::fromBytes(img_.fileBytes(), other, img_.name());
+            const MappedImage moved = MappedImage::fromBytes(img_.fileBytes(), other);
             const Decoded there = decode(moved, {here.pointerSize});
             if (there.layout != here.layout)
                 error("mapped at 0x{:X} the image gives other tables than at 0x{:X}", other, img_.base());
@@ -105,7 +103,7 @@ private:
     void relocations(const Decoded& d, const std::vector<Executed>& code) {
         // A 64-bit image fixes up whole 8-byte pointers; a 32-bit one, even
         // with 8-byte fields (WOW64), fixes up the 32-bit address in the low half.
-        const uint8_t want = img_.is64() ? kRelDir64 : kRelHighLow;
+        const uint8_t want = img_.is64() ? COFF::IMAGE_REL_BASED_DIR64 : COFF::IMAGE_REL_BASED_HIGHLOW;
         std::map<uint32_t, uint8_t> relocs;
         for (const auto& r : img_.relocations()) relocs[r.rva] = r.type;
         std::set<uint32_t> used;

@@ -10,65 +10,33 @@ namespace {
 constexpr size_t kMaxRows = 65536;
 constexpr size_t kMaxNameLength = 1024;
 
-std::string hex(uint64_t v) { return fmt::format("0x{:X}", v); }
-
-// Record layouts of the format for a given pointer width P (natural
-// alignment, as the platform's header lays them out).
-struct Records {
-    unsigned P;
-    // KBDTABLES
-    uint64_t pCharModifiers() const { return 0; }
-    uint64_t pVkToWcharTable() const { return P; }
-    uint64_t pDeadKey() const { return 2 * P; }
-    uint64_t pKeyNames() const { return 3 * P; }
-    uint64_t pKeyNamesExt() const { return 4 * P; }
-    uint64_t pKeyNamesDead() const { return 5 * P; }
-    uint64_t pusVSCtoVK() const { return 6 * P; }
-    uint64_t bMaxVSCtoVK() const { return 7 * P; }
-    uint64_t pVSCtoVK_E0() const { return 8 * P; }
-    uint64_t pVSCtoVK_E1() const { return 9 * P; }
-    uint64_t fLocaleFlags() const { return 10 * P; }
-    uint64_t nLgMax() const { return 10 * P + 4; }
-    uint64_t cbLgEntry() const { return 10 * P + 5; }
-    uint64_t pLigature() const { return (10 * P + 6 + P - 1) / P * P; }  // after the two bytes, aligned
-    uint64_t dwType() const { return pLigature() + P; }
-    uint64_t dwSubType() const { return dwType() + 4; }
-    uint64_t kbdTablesSize() const { return P == 4 ? 0x3C : 0x68; }
-    // MODIFIERS
-    uint64_t wMaxModBits() const { return P; }
-    uint64_t modNumber() const { return P + 2; }
-    // VK_TO_WCHAR_TABLE and VSC_LPWSTR: a pointer and bytes, 2P long
-    uint64_t tableEntrySize() const { return 2 * P; }
-};
-
 class Walker {
 public:
     Walker(const MappedImage& image, unsigned pointerSize, Decoded& out)
-        : img_(image), rec_{pointerSize}, out_(out) {}
+        : img_(image), P_(pointerSize), out_(out) {}
 
     void walk(uint64_t root) {
-        if (!img_.contains(root, rec_.kbdTablesSize()))
-            throw Error(fmt::format("{}: {} returned {}, which is not the address of a root record inside "
-                                    "the image ({} to {})",
-                                    img_.name(), kRootExport, hex(root), hex(img_.base()),
+        if (!img_.contains(root, sizeOf(Record::KBDTABLES, P_)))
+            throw Error(fmt::format("{} returned {}, which is not the address of a root record inside "
+                                    "the image ({} to {})", kRootExport, hex(root), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
         Layout& L = out_.layout;
-        const uint64_t mods = pointer(root + rec_.pCharModifiers(), "KBDTABLES.pCharModifiers", false);
-        const uint64_t chars = pointer(root + rec_.pVkToWcharTable(), "KBDTABLES.pVkToWcharTable", false);
-        const uint64_t dead = pointer(root + rec_.pDeadKey(), "KBDTABLES.pDeadKey", true);
-        const uint64_t names = pointer(root + rec_.pKeyNames(), "KBDTABLES.pKeyNames", true);
-        const uint64_t namesExt = pointer(root + rec_.pKeyNamesExt(), "KBDTABLES.pKeyNamesExt", true);
-        const uint64_t namesDead = pointer(root + rec_.pKeyNamesDead(), "KBDTABLES.pKeyNamesDead", true);
-        const uint64_t vsc = pointer(root + rec_.pusVSCtoVK(), "KBDTABLES.pusVSCtoVK", true);
-        const uint8_t maxVsc = img_.u8(root + rec_.bMaxVSCtoVK(), "KBDTABLES.bMaxVSCtoVK");
-        const uint64_t e0 = pointer(root + rec_.pVSCtoVK_E0(), "KBDTABLES.pVSCtoVK_E0", true);
-        const uint64_t e1 = pointer(root + rec_.pVSCtoVK_E1(), "KBDTABLES.pVSCtoVK_E1", true);
-        L.localeFlags = img_.u32(root + rec_.fLocaleFlags(), "KBDTABLES.fLocaleFlags");
-        L.nLgMax = img_.u8(root + rec_.nLgMax(), "KBDTABLES.nLgMax");
-        L.cbLgEntry = img_.u8(root + rec_.cbLgEntry(), "KBDTABLES.cbLgEntry");
-        L.hasLigatures = pointer(root + rec_.pLigature(), "KBDTABLES.pLigature", true) != 0;
-        L.type = img_.u32(root + rec_.dwType(), "KBDTABLES.dwType");
-        L.subType = img_.u32(root + rec_.dwSubType(), "KBDTABLES.dwSubType");
+        const uint64_t mods = pointer(root, Field::KBDTABLES_pCharModifiers, false);
+        const uint64_t chars = pointer(root, Field::KBDTABLES_pVkToWcharTable, false);
+        const uint64_t dead = pointer(root, Field::KBDTABLES_pDeadKey, true);
+        const uint64_t names = pointer(root, Field::KBDTABLES_pKeyNames, true);
+        const uint64_t namesExt = pointer(root, Field::KBDTABLES_pKeyNamesExt, true);
+        const uint64_t namesDead = pointer(root, Field::KBDTABLES_pKeyNamesDead, true);
+        const uint64_t vsc = pointer(root, Field::KBDTABLES_pusVSCtoVK, true);
+        const uint8_t maxVsc = u8(root, Field::KBDTABLES_bMaxVSCtoVK);
+        const uint64_t e0 = pointer(root, Field::KBDTABLES_pVSCtoVK_E0, true);
+        const uint64_t e1 = pointer(root, Field::KBDTABLES_pVSCtoVK_E1, true);
+        L.localeFlags = u32(root, Field::KBDTABLES_fLocaleFlags);
+        L.nLgMax = u8(root, Field::KBDTABLES_nLgMax);
+        L.cbLgEntry = u8(root, Field::KBDTABLES_cbLgEntry);
+        L.hasLigatures = pointer(root, Field::KBDTABLES_pLigature, true) != 0;
+        L.type = u32(root, Field::KBDTABLES_dwType);
+        L.subType = u32(root, Field::KBDTABLES_dwSubType);
 
         modifiers(mods);
         charTables(chars);
@@ -82,96 +50,109 @@ public:
     }
 
 private:
+    // Reads a field of a record.
+    uint8_t u8(uint64_t record, Field f) const { return img_.u8(record + offsetOf(f, P_), fieldName(f)); }
+    uint16_t u16(uint64_t record, Field f) const { return img_.u16(record + offsetOf(f, P_), fieldName(f)); }
+    uint32_t u32(uint64_t record, Field f) const { return img_.u32(record + offsetOf(f, P_), fieldName(f)); }
+    uint64_t pointer(uint64_t record, Field f, bool nullable) {
+        return pointer(record + offsetOf(f, P_), fieldName(f), nullable);
+    }
+
     // Reads a pointer field and records it; a non-null target must lie
     // inside the image.
     uint64_t pointer(uint64_t field, const std::string& what, bool nullable) {
-        const uint64_t v = rec_.P == 4 ? img_.u32(field, what) : img_.u64(field, what);
+        const uint64_t v = P_ == 4 ? img_.u32(field, what) : img_.u64(field, what);
         out_.pointers.push_back({field, v, what});
         if (v == 0) {
-            if (!nullable) throw Error(fmt::format("{}: {} at {} is null", img_.name(), what, hex(field)));
+            if (!nullable) throw Error(fmt::format("{} at {} is null", what, hex(field)));
             return 0;
         }
         if (!img_.contains(v, 1))
-            throw Error(fmt::format("{}: {} at {} points to {}, outside the image ({} to {})", img_.name(),
+            throw Error(fmt::format("{} at {} points to {}, outside the image ({} to {})",
                                     what, hex(field), hex(v), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
         return v;
     }
 
-    [[noreturn]] void tooLong(const std::string& what, uint64_t start) const {
-        throw Error(fmt::format("{}: {} at {} has no terminator within {} rows", img_.name(), what,
-                                hex(start), kMaxRows));
+    // Walks a list of rows `stride` bytes apart from `start`: row(at) reads
+    // one and returns false at the terminator. Refuses a list of more than
+    // kMaxRows rows.
+    template <class F>
+    void rows(uint64_t start, uint64_t stride, const std::string& what, F&& row) const {
+        for (uint64_t at = start, n = 0;; at += stride, ++n) {
+            if (n >= kMaxRows)
+                throw Error(fmt::format("{} at {} has no terminator within {} rows", what, hex(start), kMaxRows));
+            if (!row(at)) return;
+        }
     }
 
     void modifiers(uint64_t at) {
         Layout& L = out_.layout;
-        const uint64_t bits = pointer(at, "MODIFIERS.pVkToBit", false);
-        for (uint64_t row = bits;; row += 2) {
-            if (L.modifierBits.size() >= kMaxRows) tooLong("the modifier list", bits);
-            const uint8_t vk = img_.u8(row, "VK_TO_BIT.Vk");
-            if (vk == 0) break;
-            L.modifierBits.push_back({vk, img_.u8(row + 1, "VK_TO_BIT.ModBits")});
-        }
-        L.maxModBits = img_.u16(at + rec_.wMaxModBits(), "MODIFIERS.wMaxModBits");
-        const uint64_t mn = at + rec_.modNumber();
+        const uint64_t bits = pointer(at, Field::MODIFIERS_pVkToBit, false);
+        rows(bits, sizeOf(Record::VK_TO_BIT, P_), "the modifier list", [&](uint64_t row) {
+            const uint8_t vk = u8(row, Field::VK_TO_BIT_Vk);
+            if (vk != 0) L.modifierBits.push_back({vk, u8(row, Field::VK_TO_BIT_ModBits)});
+            return vk != 0;
+        });
+        L.maxModBits = u16(at, Field::MODIFIERS_wMaxModBits);
+        const uint64_t mn = at + offsetOf(Field::MODIFIERS_ModNumber, P_);
         if (!img_.contains(mn, uint64_t{L.maxModBits} + 1))
-            throw Error(fmt::format("{}: MODIFIERS.ModNumber at {} ({} entries) runs off the image",
-                                    img_.name(), hex(mn), L.maxModBits + 1));
+            throw Error(
+                fmt::format("MODIFIERS.ModNumber at {} ({} entries) runs off the image", hex(mn), L.maxModBits + 1));
         for (uint32_t i = 0; i <= L.maxModBits; ++i) L.modNumber.push_back(img_.u8(mn + i, "ModNumber"));
     }
 
     void charTables(uint64_t list) {
         Layout& L = out_.layout;
-        for (uint64_t entry = list;; entry += rec_.tableEntrySize()) {
-            if (L.charTables.size() >= kMaxRows) tooLong("the list of character tables", list);
-            const size_t index = L.charTables.size();
-            const std::string name = fmt::format("VK_TO_WCHAR_TABLE[{}]", index);
-            const uint64_t rows = pointer(entry, name + ".pVkToWchars", true);
-            if (rows == 0) break;
+        rows(list, sizeOf(Record::VK_TO_WCHAR_TABLE, P_), "the list of character tables", [&](uint64_t entry) {
+            const std::string name = fmt::format("VK_TO_WCHAR_TABLE[{}]", L.charTables.size());
+            const uint64_t first = pointer(entry, name + ".pVkToWchars", true);
+            if (first == 0) return false;
             CharTable t;
-            t.nModifications = img_.u8(entry + rec_.P, name + ".nModifications");
-            t.cbSize = img_.u8(entry + rec_.P + 1, name + ".cbSize");
+            t.nModifications =
+                img_.u8(entry + offsetOf(Field::VK_TO_WCHAR_TABLE_nModifications, P_), name + ".nModifications");
+            t.cbSize = img_.u8(entry + offsetOf(Field::VK_TO_WCHAR_TABLE_cbSize, P_), name + ".cbSize");
             if (t.cbSize < 2 + 2 * unsigned{t.nModifications})
-                throw Error(fmt::format("{}: {} at {} has cbSize {}, too small for {} columns (needs {})",
-                                        img_.name(), name, hex(entry), t.cbSize, t.nModifications,
-                                        2 + 2 * t.nModifications));
-            for (uint64_t row = rows;; row += t.cbSize) {
-                if (t.rows.size() >= kMaxRows) tooLong(name, rows);
-                const uint8_t vk = img_.u8(row, "VirtualKey of a character row");
-                if (vk == 0) break;
-                CharRow r{vk, img_.u8(row + 1, "Attributes of a character row"), {}};
+                throw Error(fmt::format("{} at {} has cbSize {}, too small for {} columns (needs {})", name, hex(entry),
+                                        t.cbSize, t.nModifications, 2 + 2 * t.nModifications));
+            rows(first, t.cbSize, name, [&](uint64_t row) {
+                const uint8_t vk =
+                    img_.u8(row + offsetOf(Field::VK_TO_WCHARS1_VirtualKey, P_), "VirtualKey of a character row");
+                if (vk == 0) return false;
+                CharRow r{vk,
+                          img_.u8(row + offsetOf(Field::VK_TO_WCHARS1_Attributes, P_), "Attributes of a character row"),
+                          {}};
                 if (!img_.contains(row, t.cbSize))
-                    throw Error(fmt::format("{}: row at {} of {} runs off the image", img_.name(), hex(row),
-                                            name));
+                    throw Error(fmt::format("row at {} of {} runs off the image", hex(row), name));
                 for (unsigned c = 0; c < t.nModifications; ++c)
-                    r.cells.push_back(img_.u16(row + 2 + 2 * c, "character cell"));
+                    r.cells.push_back(img_.u16(row + offsetOf(Field::VK_TO_WCHARS1_wch, P_) + 2 * c, "character cell"));
                 t.rows.push_back(std::move(r));
-            }
+                return true;
+            });
             L.charTables.push_back(std::move(t));
-        }
+            return true;
+        });
     }
 
     void deadKeys(uint64_t list) {
-        for (uint64_t row = list;; row += 8) {
-            if (out_.layout.deadKeys.size() >= kMaxRows) tooLong("the dead-key list", list);
-            const uint32_t both = img_.u32(row, "DEADKEY.dwBoth");
-            if (both == 0) break;
-            out_.layout.deadKeys.push_back({static_cast<uint16_t>(both & 0xFFFF),
-                                            static_cast<uint16_t>(both >> 16),
-                                            img_.u16(row + 4, "DEADKEY.wchComposed"),
-                                            img_.u16(row + 6, "DEADKEY.uFlags")});
-        }
+        rows(list, sizeOf(Record::DEADKEY, P_), "the dead-key list", [&](uint64_t row) {
+            const uint32_t both = u32(row, Field::DEADKEY_dwBoth);
+            if (both != 0)
+                out_.layout.deadKeys.push_back({static_cast<uint16_t>(both & 0xFFFF), static_cast<uint16_t>(both >> 16),
+                                                u16(row, Field::DEADKEY_wchComposed), u16(row, Field::DEADKEY_uFlags)});
+            return both != 0;
+        });
     }
 
     std::u16string string(uint64_t at, const std::string& what) {
         std::u16string s;
         for (uint64_t p = at;; p += 2) {
             if (!img_.contains(p, 2))
-                throw Error(fmt::format("{}: {} at {} does not end inside the image", img_.name(), what, hex(at)));
+                throw Error(fmt::format("{} at {} does not end inside the image", what, hex(at)));
             const uint16_t ch = img_.u16(p, what);
             if (ch == 0) return s;
             if (s.size() >= kMaxNameLength)
-                throw Error(fmt::format("{}: {} at {} has no terminator within {} characters", img_.name(),
+                throw Error(fmt::format("{} at {} has no terminator within {} characters",
                                         what, hex(at), kMaxNameLength));
             s.push_back(static_cast<char16_t>(ch));
         }
@@ -179,52 +160,49 @@ private:
 
     std::vector<KeyName> keyNames(uint64_t list, const std::string& field) {
         std::vector<KeyName> names;
-        for (uint64_t row = list;; row += rec_.tableEntrySize()) {
-            if (names.size() >= kMaxRows) tooLong(field, list);
-            const uint8_t vsc = img_.u8(row, "VSC_LPWSTR.vsc");
-            if (vsc == 0) break;
+        rows(list, sizeOf(Record::VSC_LPWSTR, P_), field, [&](uint64_t row) {
+            const uint8_t vsc = u8(row, Field::VSC_LPWSTR_vsc);
+            if (vsc == 0) return false;
             const std::string what = fmt::format("{}[{}].pwsz", field, names.size());
-            const uint64_t str = pointer(row + rec_.P, what, false);
+            const uint64_t str = pointer(row + offsetOf(Field::VSC_LPWSTR_pwsz, P_), what, false);
             names.push_back(KeyName{vsc, string(str, fmt::format("name of scan code {} in {}", hex(vsc), field))});
-        }
+            return true;
+        });
         return names;
     }
 
     void deadKeyNames(uint64_t list) {
         auto& names = out_.layout.deadKeyNames;
-        for (uint64_t p = list;; p += rec_.P) {
-            if (names.size() >= kMaxRows) tooLong("pKeyNamesDead", list);
+        rows(list, P_, "pKeyNamesDead", [&](uint64_t p) {
             const uint64_t str = pointer(p, fmt::format("pKeyNamesDead[{}]", names.size()), true);
-            if (str == 0) break;
-            names.push_back(string(str, fmt::format("dead-key name {}", names.size())));
-        }
+            if (str != 0) names.push_back(string(str, fmt::format("dead-key name {}", names.size())));
+            return str != 0;
+        });
     }
 
     void scanCodes(uint64_t table, uint8_t count) {
         if (count == 0) return;
         if (table == 0)
-            throw Error(fmt::format("{}: KBDTABLES.bMaxVSCtoVK is {} but pusVSCtoVK is null", img_.name(),
+            throw Error(fmt::format("KBDTABLES.bMaxVSCtoVK is {} but pusVSCtoVK is null",
                                     count));
         if (!img_.contains(table, 2u * count))
-            throw Error(fmt::format("{}: the scan-code table at {} ({} entries) runs off the image",
-                                    img_.name(), hex(table), count));
+            throw Error(fmt::format("the scan-code table at {} ({} entries) runs off the image", hex(table), count));
         for (unsigned i = 0; i < count; ++i)
             out_.layout.scanCodes.push_back(img_.u16(table + 2 * i, "scan-code entry"));
     }
 
     std::vector<ScanEntry> scanList(uint64_t list, const std::string& field) {
-        std::vector<ScanEntry> rows;
-        for (uint64_t row = list;; row += 4) {
-            if (rows.size() >= kMaxRows) tooLong(field, list);
-            const uint8_t vsc = img_.u8(row, "VSC_VK.Vsc");
-            if (vsc == 0) break;
-            rows.push_back({vsc, img_.u16(row + 2, "VSC_VK.Vk")});
-        }
-        return rows;
+        std::vector<ScanEntry> out;
+        rows(list, sizeOf(Record::VSC_VK, P_), field, [&](uint64_t row) {
+            const uint8_t vsc = u8(row, Field::VSC_VK_Vsc);
+            if (vsc != 0) out.push_back({vsc, u16(row, Field::VSC_VK_Vk)});
+            return vsc != 0;
+        });
+        return out;
     }
 
     const MappedImage& img_;
-    Records            rec_;
+    unsigned           P_;  // width of a pointer field
     Decoded&           out_;
 };
 
@@ -249,12 +227,12 @@ Decoded decode(const MappedImage& image, const DecodeOptions& options) {
     if (out.pointerSize != 4 && out.pointerSize != 8)
         throw Error(fmt::format("pointer size must be 4 or 8, not {}", out.pointerSize));
     if (!image.findExport(kRootExport))
-        throw Error(fmt::format("{}: no export named {}: not a keyboard layout", image.name(), kRootExport));
+        throw Error(fmt::format("no export named {}: not a keyboard layout", kRootExport));
     // 32-bit code that hands out a tree of 64-bit pointers returns the
     // address in EDX:EAX.
     const bool wide = out.pointerSize == 8 && !image.is64();
     if (options.trace) options.trace->clear();
-    out.root = image.callExport(kRootExport, wide, options.trace);
+    out.root = runExport(image, kRootExport, wide, options.trace);
     Walker(image, out.pointerSize, out).walk(out.root);
     return out;
 }

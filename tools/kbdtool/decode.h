@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "emulator.h"
 #include "image.h"
 #include "layout_model.h"
 

@@ -1,17 +1,16 @@
 #include "draw.h"
 
 #include <algorithm>
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include <fmt/format.h>
 
-#include "image.h"
+#include "error.h"
 #include "simulate.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
@@ -195,9 +194,6 @@ private:
 // bottom left of each key and the upper one at the top left.
 struct Board {
     const char* file;
-    const char* title;
-    const char* lowerName;
-    const char* upperName;
     uint8_t     lower, upper;
     bool        showBase;  // the Base character small at the bottom right, to find the key by
 };
@@ -293,7 +289,7 @@ unsigned drawKey(Svg& s, const Layout& L, const Board& b, const KeySpot& k, doub
         std::string ctl;
         if (isControl(lo)) ctl = shown(lo.ch).text;
         if (isControl(up) && (!isControl(lo) || up.ch != lo.ch))
-            ctl += (ctl.empty() ? "" : " · ") + std::string(b.upperName) + " " + shown(up.ch).text;
+            ctl += (ctl.empty() ? "" : " · ") + shiftStateName(b.upper) + " " + shown(up.ch).text;
         if (!ctl.empty()) s.text(x + 8, y + kUnit - 11, "ctl", ctl);
     } else if (present) {
         glyph(up, y + 27);
@@ -313,11 +309,13 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
     const double kbW = 15 * kUnit, kbH = (kRowE + 5) * kUnit;
     const double legendTop = kTop + kbH + 24;
     Svg s(kbW + 2 * kMargin, legendTop);
-    s.text(kMargin, 32, "h1", b.title);
-    s.text(kMargin, 52, "h2",
-           fmt::format("Bottom left of each key: {}; top left: {}.{} Caps Lock off. ISO keyboard, keys placed by "
-                       "scan code.",
-                       b.lowerName, b.upperName, b.showBase ? " Grey, bottom right: Base." : ""));
+    const std::string title = fmt::format("{} and {}", shiftStateName(b.lower), shiftStateName(b.upper));
+    s.text(kMargin, 32, "h1", title);
+    s.text(
+        kMargin, 52, "h2",
+        fmt::format("Bottom left of each key: {}; top left: {}.{} Caps Lock off. ISO keyboard, keys placed by "
+                    "scan code.",
+                    shiftStateName(b.lower), shiftStateName(b.upper), b.showBase ? " Grey, bottom right: Base." : ""));
     unsigned marks = 0;
     for (const auto& k : spots) marks |= drawKey(s, L, b, k, kMargin, kTop);
 
@@ -330,7 +328,8 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
     const std::vector<Item> items = {
         {kDeadMark, "fill:#fff1e0;stroke:#e07000;stroke-width:2;stroke-dasharray:6 3", "\u00B4", "ch dk",
          "Dead key: the orange character waits for the next key"},
-        {kCapsMark, nullptr, "\u21EA", "caps", fmt::format("Caps Lock swaps {} and {} on this key", b.lowerName, b.upperName)},
+        {kCapsMark, nullptr, "\u21EA", "caps",
+         fmt::format("Caps Lock swaps {} and {} on this key", shiftStateName(b.lower), shiftStateName(b.upper))},
         {kCodeMark, nullptr, "F173", "code", "Private Use character, by its code point"},
         {kControlMark, nullptr, "BS", "ctl", "Control character by its short name (SP: space)"},
         {kCombiningMark, nullptr, utf8(0x25CC) + utf8(0x0301), "ch", "Combining mark, on a dotted circle"},
@@ -348,29 +347,25 @@ std::string drawBoard(const Layout& L, const Board& b, const std::vector<KeySpot
         s.text(x + 42, y - 2, "note", it.text);
     }
     s.setHeight(legendTop + 24 + (n + 1) / 2 * 30);
-    return s.finish(b.title);
+    return s.finish(title);
 }
 
 // ---- Dead-key sheets ----------------------------------------------------------
 
-struct State {
-    uint8_t     mask;
-    const char* name;
-};
-constexpr State kStates[] = {
-    {0, "Base"}, {SHIFT, "Shift"}, {CTRL, "Ctrl"}, {ALTGR, "AltGr"}, {SHIFT | ALTGR, "Shift+AltGr"}};
+// The shift states a dead key is looked for in.
+constexpr uint8_t kStates[] = {0, SHIFT, CTRL, ALTGR, SHIFT | ALTGR};
 
 // How a dead key is typed: every key and state of the drawn block that gives it.
 std::string typedWith(const Layout& L, uint16_t dead, const std::vector<KeySpot>& spots) {
     std::string o;
     for (const auto& k : spots)
         for (const auto& st : kStates) {
-            const KeyChar c = keyChar(L, k, st.mask, false);
+            const KeyChar c = keyChar(L, k, st, false);
             if (c.kind != KeyChar::Kind::Dead || c.ch != dead) continue;
             const KeyChar base = keyChar(L, k, 0, false);
             std::string key = *k.pos ? fmt::format("key {}", k.pos) : keyLabel(L, k);
             if (gives(base)) key += fmt::format(" ({})", shown(base.ch).text);
-            o += fmt::format("{}{} on {}, scan code {:02X}", o.empty() ? "" : "; or ", st.name, key, k.code);
+            o += fmt::format("{}{} on {}, scan code {:02X}", o.empty() ? "" : "; or ", shiftStateName(st), key, k.code);
         }
     return o.empty() ? "not on any key of the main block" : "typed with " + o;
 }
@@ -440,9 +435,9 @@ std::string drawDeadSheet(const Layout& L, uint16_t dead, const std::vector<KeyS
 std::vector<Drawing> drawLayout(const Layout& layout) {
     const std::vector<KeySpot> spots = keySpots();
     static const Board boards[] = {
-        {"base-shift.svg", "Base and Shift", "Base", "Shift", 0, SHIFT, false},
-        {"altgr.svg", "AltGr and Shift+AltGr", "AltGr", "Shift+AltGr", ALTGR, SHIFT | ALTGR, true},
-        {"ctrl.svg", "Ctrl and Shift+Ctrl", "Ctrl", "Shift+Ctrl", CTRL, SHIFT | CTRL, true},
+        {"base-shift.svg", 0, SHIFT, false},
+        {"altgr.svg", ALTGR, SHIFT | ALTGR, true},
+        {"ctrl.svg", CTRL, SHIFT | CTRL, true},
     };
     std::vector<Drawing> out;
     std::vector<uint16_t> deads;
@@ -459,7 +454,7 @@ std::vector<Drawing> drawLayout(const Layout& layout) {
     for (const auto& dk : layout.deadKeys) addDead(dk.dead);
     for (const auto& k : spots)
         for (const auto& st : kStates)
-            if (const KeyChar c = keyChar(layout, k, st.mask, false); c.kind == KeyChar::Kind::Dead) addDead(c.ch);
+            if (const KeyChar c = keyChar(layout, k, st, false); c.kind == KeyChar::Kind::Dead) addDead(c.ch);
     for (uint16_t d : deads) out.push_back({fmt::format("dead-{:04X}.svg", d), drawDeadSheet(layout, d, spots)});
     return out;
 }

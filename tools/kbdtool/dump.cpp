@@ -3,21 +3,28 @@
 #include <fmt/format.h>
 
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
 
-const char* const kColumnNames[] = {"Base", "Shift", "Ctrl", "AltGr", "Shift+AltGr"};
+std::string join(const std::vector<std::string>& names, std::string_view separator) {
+    std::string s;
+    for (const auto& n : names) s += (s.empty() ? "" : std::string(separator)) + n;
+    return s;
+}
 
-std::string columnName(unsigned c) {
-    return c < std::size(kColumnNames) ? kColumnNames[c] : fmt::format("col{}", c);
+// A column by the shift state that first selects it.
+std::string columnName(const Layout& L, unsigned c) {
+    for (size_t mask = 0; mask < L.modNumber.size(); ++mask)
+        if (L.modNumber[mask] == c) return shiftStateName(static_cast<uint8_t>(mask));
+    return fmt::format("col{}", c);
 }
 
 std::string entryLabel(uint16_t entry) {
     const uint8_t vk = entry & 0xFF;
     std::string s = fmt::format("0x{:04X} {}", entry, vk == def::VK_NONE ? "(no key)" : vkName(vk));
-    if (const std::string f = scanFlagNames(entry & 0xFF00); !f.empty()) s += " " + f;
+    if (const std::string f = join(flagNames("ScanFlag", entry & 0xFF00, 4), "|"); !f.empty()) s += " " + f;
     return s;
 }
 
@@ -27,10 +34,9 @@ std::string dumpText(const Decoded& d) {
     const Layout& L = d.layout;
     std::string o;
     o += fmt::format("root at 0x{:X} ({}-bit pointers)\n", d.root, d.pointerSize * 8);
-    o += fmt::format("  fLocaleFlags 0x{:08X} (version {}{}{}{})\n", L.localeFlags, L.localeFlags >> 16,
-                     L.localeFlags & def::KLLF_ALTGR ? ", KLLF_ALTGR" : "",
-                     L.localeFlags & def::KLLF_SHIFTLOCK ? ", KLLF_SHIFTLOCK" : "",
-                     L.localeFlags & def::KLLF_LRM_RLM ? ", KLLF_LRM_RLM" : "");
+    std::string flags;
+    for (const auto& f : flagNames("LocaleFlag", L.localeFlags & 0xFFFF, 4)) flags += ", " + f;
+    o += fmt::format("  fLocaleFlags 0x{:08X} (version {}{})\n", L.localeFlags, L.localeFlags >> 16, flags);
     o += fmt::format("  nLgMax {}, cbLgEntry {}, pLigature {}\n", L.nLgMax, L.cbLgEntry,
                      L.hasLigatures ? "set" : "null");
     o += fmt::format("  dwType {}, dwSubType {}\n", L.type, L.subType);
@@ -41,7 +47,8 @@ std::string dumpText(const Decoded& d) {
     for (size_t mask = 0; mask < L.modNumber.size(); ++mask) {
         const uint8_t col = L.modNumber[mask];
         o += fmt::format("  mask {} -> {}\n", mask,
-                         col == def::SHFT_INVALID ? std::string("SHFT_INVALID") : fmt::format("column {} ({})", col, columnName(col)));
+                         col == def::SHFT_INVALID ? std::string("SHFT_INVALID")
+                                                  : fmt::format("column {} ({})", col, columnName(L, col)));
     }
 
     for (size_t t = 0; t < L.charTables.size(); ++t) {
@@ -50,7 +57,7 @@ std::string dumpText(const Decoded& d) {
                          tab.cbSize, tab.rows.size());
         for (const auto& r : tab.rows) {
             o += fmt::format("  {:<16} {:<20}", r.vk == def::VK_NONE ? std::string("  (dead chars)") : vkName(r.vk),
-                             r.attributes ? attributeNames(r.attributes) : "");
+                             join(flagNames("Attribute", r.attributes, 2), "|"));
             for (size_t c = 0; c < r.cells.size(); ++c) o += fmt::format(" | {:<12}", cellLabel(r.cells[c]));
             o += "\n";
         }

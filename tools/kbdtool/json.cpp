@@ -3,28 +3,17 @@
 #include <fmt/format.h>
 
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
 
 using nlohmann::json;
 
-json names(const std::string& joined) {
-    json a = json::array();
-    if (joined.empty() || joined == "0") return a;
-    size_t start = 0;
-    while (true) {
-        const size_t bar = joined.find('|', start);
-        a.push_back(joined.substr(start, bar - start));
-        if (bar == std::string::npos) return a;
-        start = bar + 1;
-    }
-}
 
 json scanRow(uint8_t sc, uint16_t entry) {
     return {{"scanCode", sc}, {"entry", entry}, {"vk", entry & 0xFF}, {"vkName", vkName(entry & 0xFF)},
-            {"flags", names(scanFlagNames(entry & 0xFF00))}};
+            {"flags", flagNames("ScanFlag", entry & 0xFF00, 4)}};
 }
 
 json keyNames(const std::vector<KeyName>& list) {
@@ -36,14 +25,26 @@ json keyNames(const std::vector<KeyName>& list) {
     return a;
 }
 
+// A field of an object; Error when j is not an object or lacks it.
+const json& field(const json& j, const char* key) {
+    if (!j.is_object() || !j.contains(key)) throw Error(fmt::format("JSON layout: missing field '{}'", key));
+    return j.at(key);
+}
+
 template <class T>
 T get(const json& j, const char* key) {
-    if (!j.is_object() || !j.contains(key)) throw Error(fmt::format("JSON layout: missing field '{}'", key));
     try {
-        return j.at(key).get<T>();
+        return field(j, key).get<T>();
     } catch (const json::exception& e) {
         throw Error(fmt::format("JSON layout: field '{}': {}", key, e.what()));
     }
+}
+
+// A list field: Error when it is not an array.
+const json& list(const json& j, const char* key) {
+    const json& a = field(j, key);
+    if (!a.is_array()) throw Error(fmt::format("JSON layout: field '{}' is not a list", key));
+    return a;
 }
 
 }  // namespace
@@ -54,10 +55,7 @@ json toJson(const Decoded& d) {
     j["format"] = "kbdtool-layout";
     j["formatVersion"] = 1;
 
-    json flags = json::array();
-    if (L.localeFlags & def::KLLF_ALTGR) flags.push_back("KLLF_ALTGR");
-    if (L.localeFlags & def::KLLF_SHIFTLOCK) flags.push_back("KLLF_SHIFTLOCK");
-    if (L.localeFlags & def::KLLF_LRM_RLM) flags.push_back("KLLF_LRM_RLM");
+    const json flags = flagNames("LocaleFlag", L.localeFlags & 0xFFFF, 4);
     j["root"] = {{"address", d.root},       {"pointerSize", d.pointerSize},
                  {"localeFlags", L.localeFlags}, {"localeFlagNames", flags},
                  {"tableVersion", L.localeFlags >> 16}, {"nLgMax", L.nLgMax},
@@ -75,7 +73,7 @@ json toJson(const Decoded& d) {
             rows.push_back({{"vk", r.vk},
                             {"vkName", r.vk == def::VK_NONE ? std::string("dead characters") : vkName(r.vk)},
                             {"attributes", r.attributes},
-                            {"attributeNames", names(attributeNames(r.attributes))},
+                            {"attributeNames", flagNames("Attribute", r.attributes, 2)},
                             {"cells", r.cells}});
         tables.push_back({{"nModifications", t.nModifications}, {"cbSize", t.cbSize}, {"rows", rows}});
     }
@@ -108,29 +106,29 @@ json toJson(const Decoded& d) {
 Layout layoutFromJson(const json& j) {
     if (get<std::string>(j, "format") != "kbdtool-layout") throw Error("JSON layout: not a kbdtool layout document");
     Layout L;
-    const json& root = j.at("root");
+    const json& root = field(j, "root");
     L.localeFlags = get<uint32_t>(root, "localeFlags");
     L.nLgMax = get<uint8_t>(root, "nLgMax");
     L.cbLgEntry = get<uint8_t>(root, "cbLgEntry");
     L.hasLigatures = get<bool>(root, "hasLigatures");
     L.type = get<uint32_t>(root, "type");
     L.subType = get<uint32_t>(root, "subType");
-    const json& mods = j.at("modifiers");
-    for (const auto& m : mods.at("bits")) L.modifierBits.push_back({get<uint8_t>(m, "vk"), get<uint8_t>(m, "bits")});
+    const json& mods = field(j, "modifiers");
+    for (const auto& m : list(mods, "bits")) L.modifierBits.push_back({get<uint8_t>(m, "vk"), get<uint8_t>(m, "bits")});
     L.maxModBits = get<uint16_t>(mods, "maxModBits");
     L.modNumber = get<std::vector<uint8_t>>(mods, "modNumber");
-    for (const auto& t : j.at("charTables")) {
+    for (const auto& t : list(j, "charTables")) {
         CharTable tab{get<uint8_t>(t, "nModifications"), get<uint8_t>(t, "cbSize"), {}};
-        for (const auto& r : t.at("rows"))
+        for (const auto& r : list(t, "rows"))
             tab.rows.push_back({get<uint8_t>(r, "vk"), get<uint8_t>(r, "attributes"), get<std::vector<uint16_t>>(r, "cells")});
         L.charTables.push_back(std::move(tab));
     }
-    for (const auto& k : j.at("deadKeys"))
+    for (const auto& k : list(j, "deadKeys"))
         L.deadKeys.push_back({get<uint16_t>(k, "base"), get<uint16_t>(k, "dead"), get<uint16_t>(k, "composed"),
                               get<uint16_t>(k, "flags")});
-    for (const auto& s : j.at("scanCodes")) L.scanCodes.push_back(get<uint16_t>(s, "entry"));
-    for (const auto& s : j.at("scanCodesE0")) L.scanCodesE0.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
-    for (const auto& s : j.at("scanCodesE1")) L.scanCodesE1.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
+    for (const auto& s : list(j, "scanCodes")) L.scanCodes.push_back(get<uint16_t>(s, "entry"));
+    for (const auto& s : list(j, "scanCodesE0")) L.scanCodesE0.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
+    for (const auto& s : list(j, "scanCodesE1")) L.scanCodesE1.push_back({get<uint8_t>(s, "scanCode"), get<uint16_t>(s, "entry")});
     // The code units are the name exactly; "name" is for reading, and loses
     // what UTF-8 cannot carry (an unpaired surrogate).
     auto names16 = [](const json& list, std::vector<KeyName>& out) {
@@ -139,9 +137,9 @@ Layout layoutFromJson(const json& j) {
             out.push_back({get<uint8_t>(n, "scanCode"), std::u16string(units.begin(), units.end())});
         }
     };
-    names16(j.at("keyNames"), L.keyNames);
-    names16(j.at("keyNamesExt"), L.keyNamesExt);
-    for (const auto& n : j.at("deadKeyNames")) {
+    names16(list(j, "keyNames"), L.keyNames);
+    names16(list(j, "keyNamesExt"), L.keyNamesExt);
+    for (const auto& n : list(j, "deadKeyNames")) {
         const auto units = get<std::vector<uint16_t>>(n, "units");
         L.deadKeyNames.emplace_back(units.begin(), units.end());
     }

@@ -4,8 +4,8 @@
 
 #include <fmt/format.h>
 
-#include "image.h"
-#include "vk_names.h"
+#include "error.h"
+#include "format.h"
 
 namespace kbd {
 namespace {

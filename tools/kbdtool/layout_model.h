@@ -9,20 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace kbd {
+#include "format.h"
 
-// Modifier bits, row attributes, cell markers and scan-code flags of the
-// layout format, as the host reads them.
-namespace def {
-inline constexpr uint8_t KBDSHIFT = 0x01, KBDCTRL = 0x02, KBDALT = 0x04;
-inline constexpr uint8_t SHFT_INVALID = 0x0F;
-inline constexpr uint8_t CAPLOCK = 0x01, SGCAPS = 0x02, CAPLOKALTGR = 0x04;
-inline constexpr uint16_t WCH_NONE = 0xF000, WCH_DEAD = 0xF001, WCH_LGTR = 0xF002;
-inline constexpr uint16_t KBDEXT = 0x0100, KBDMULTIVK = 0x0200, KBDSPECIAL = 0x0400, KBDNUMPAD = 0x0800;
-inline constexpr uint32_t KLLF_ALTGR = 0x0001, KLLF_SHIFTLOCK = 0x0002, KLLF_LRM_RLM = 0x0004;
-inline constexpr uint16_t DKF_DEAD = 0x0001;
-inline constexpr uint8_t VK_NONE = 0xFF;  // "no key"; also the VirtualKey of a dead key's second row
-}  // namespace def
+namespace kbd {
 
 struct ModifierBit {
     uint8_t vk = 0;

@@ -20,7 +20,7 @@
 #include "json.h"
 #include "keyseq.h"
 #include "text.h"
-#include "vk_names.h"
+#include "format.h"
 
 namespace {
 
@@ -35,7 +35,7 @@ std::optional<uint64_t> parseBase(const std::string& s) {
     } catch (const std::exception&) {
         used = 0;
     }
-    if (used != s.size() || v % 0x10000 != 0)
+    if (used != s.size() || v % kBaseAlignment != 0)
         throw Error(fmt::format("--base '{}': give a 64 KiB-aligned address such as 0x20000000", s));
     return v;
 }
@@ -65,7 +65,6 @@ int run(int argc, char** argv) {
 
     auto* dump = app.add_subcommand("dump", "Print every table of the layout.\nExample: kbdtool dump kbdQelvo.dll");
     dump->add_option("FILE", file, "layout image (.dll)")->required();
-    dump->add_option("--base", base, "map the image at this address instead of its preferred base");
     bool json = false;
     dump->add_flag("--json", json, "print the whole model as JSON (shape: docs/json.md)");
 
@@ -81,19 +80,16 @@ int run(int argc, char** argv) {
     typeCmd->add_option("KEY", keys, "chords to type, in order")->required();
     typeCmd->add_flag("--caps", caps, "start with Caps Lock on");
     typeCmd->add_flag("--numlock-off", numOff, "start with Num Lock off (it starts on)");
-    typeCmd->add_option("--base", base, "map the image at this address instead of its preferred base");
     typeCmd->add_flag("--json", json, "print one JSON object per chord and the text, as one JSON document");
 
     auto* names = app.add_subcommand("names", "List the key names and dead-key names.\nExample: kbdtool names kbdQelvo.dll");
     names->add_option("FILE", file, "layout image (.dll)")->required();
-    names->add_option("--base", base, "map the image at this address instead of its preferred base");
 
     auto* check = app.add_subcommand(
         "check",
         "Check that a layout image is safe to load: one line per problem, exit 1 if any.\n"
         "Notes (legal but worth knowing) do not fail the check.\nExample: kbdtool check kbdQelvo.dll");
     check->add_option("FILE", file, "layout image (.dll)")->required();
-    check->add_option("--base", base, "map the image at this address instead of its preferred base");
 
     std::string outDir;
     auto* draw = app.add_subcommand(
@@ -102,8 +98,10 @@ int run(int argc, char** argv) {
         "Example: kbdtool draw kbdQelvo.dll --out pictures");
     draw->add_option("FILE", file, "layout image (.dll)")->required();
     draw->add_option("--out", outDir, "folder for the SVG files (created if missing)")->required();
-    draw->add_option("--base", base, "map the image at this address instead of its preferred base");
 
+    for (auto* sub : {dump, typeCmd, names, check, draw})
+        sub->add_option("--base", base,
+                        "map the image at this address, a multiple of 64 KiB, instead of its preferred base");
     unsigned pointerSize = 0;
     for (auto* sub : {dump, typeCmd, names, draw})
         sub->add_option("--pointer-size", pointerSize,
@@ -116,14 +114,15 @@ int run(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 2;
     }
 
+    const std::optional<uint64_t> at = parseBase(base);
     if (*check) {
-        const CheckReport r = checkImage(MappedImage::load(file, parseBase(base)));
+        const CheckReport r = checkImage(inFile(file, [&] { return MappedImage::load(file, at); }));
         for (const auto& f : r.findings)
             std::cout << (f.level == Finding::Level::Error ? "error: " : "note: ") << f.message << "\n";
         std::cout << fmt::format("{}: {}\n", file, r.ok() ? "ok" : "check failed");
         return r.ok() ? 0 : 1;
     }
-    const Decoded d = decodeFile(file, parseBase(base), {pointerSize});
+    const Decoded d = inFile(file, [&] { return decodeFile(file, at, {pointerSize}); });
     if (*draw) {
         for (const auto& path : writeDrawings(d.layout, outDir)) std::cout << path << "\n";
     } else if (*dump) {

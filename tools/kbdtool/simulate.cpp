@@ -1,6 +1,6 @@
 #include "simulate.h"
 
-#include "vk_names.h"
+#include "format.h"
 
 namespace kbd {
 

@@ -1,29 +1,12 @@
 #include "text.h"
 
 #include <fmt/format.h>
+#include <llvm/Support/ConvertUTF.h>
 
-#include "layout_model.h"
+#include "format.h"
 
 namespace kbd {
 namespace {
-
-void append(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 const char* controlName(uint16_t ch) {
     switch (ch) {
@@ -49,46 +32,17 @@ bool visible(uint16_t ch) {
 }  // namespace
 
 std::string utf8(const std::u16string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const uint32_t u = s[i];
-        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
-            append(out, 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00));
-            ++i;
-        } else if (u >= 0xD800 && u <= 0xDFFF) {
-            append(out, 0xFFFD);
-        } else {
-            append(out, u);
-        }
+    // Converts up to each unpaired surrogate, which becomes U+FFFD.
+    std::string out(s.size() * 3, '\0');  // 3 bytes for a unit, 4 for a pair of them
+    const auto* src = reinterpret_cast<const llvm::UTF16*>(s.data());
+    const auto* end = src + s.size();
+    auto* dst = reinterpret_cast<llvm::UTF8*>(out.data());
+    auto* const dstEnd = dst + out.size();
+    while (llvm::ConvertUTF16toUTF8(&src, end, &dst, dstEnd, llvm::strictConversion) != llvm::conversionOK) {
+        ++src;
+        for (const uint8_t b : {0xEF, 0xBF, 0xBD}) *dst++ = b;
     }
-    return out;
-}
-
-std::u16string utf16(const std::string& s) {
-    std::u16string out;
-    for (size_t i = 0; i < s.size();) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        const int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        uint32_t cp = n == 1 ? b : n == 2 ? b & 0x1F : n == 3 ? b & 0x0F : b & 0x07;
-        bool ok = n != 0 && i + n <= s.size();
-        for (int k = 1; ok && k < n; ++k) {
-            const auto c = static_cast<unsigned char>(s[i + k]);
-            ok = (c >> 6) == 2;
-            cp = cp << 6 | (c & 0x3F);
-        }
-        if (!ok) {
-            out.push_back(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000) {
-            out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(cp));
-        }
-        i += n;
-    }
+    out.resize(reinterpret_cast<char*>(dst) - out.data());
     return out;
 }
 
@@ -105,28 +59,6 @@ std::string cellLabel(uint16_t cell) {
     case def::WCH_LGTR: return "lgtr";
     default:            return charLabel(cell);
     }
-}
-
-std::string attributeNames(uint8_t a) {
-    std::string s;
-    auto add = [&](const char* n) { s += s.empty() ? n : fmt::format("|{}", n); };
-    if (a & def::CAPLOCK) add("CAPLOCK");
-    if (a & def::SGCAPS) add("SGCAPS");
-    if (a & def::CAPLOKALTGR) add("CAPLOKALTGR");
-    if (const uint8_t rest = a & ~(def::CAPLOCK | def::SGCAPS | def::CAPLOKALTGR))
-        add(fmt::format("0x{:02X}", rest).c_str());
-    return s.empty() ? "0" : s;
-}
-
-std::string scanFlagNames(uint16_t f) {
-    std::string s;
-    auto add = [&](const std::string& n) { s += s.empty() ? n : "|" + n; };
-    if (f & def::KBDEXT) add("KBDEXT");
-    if (f & def::KBDMULTIVK) add("KBDMULTIVK");
-    if (f & def::KBDSPECIAL) add("KBDSPECIAL");
-    if (f & def::KBDNUMPAD) add("KBDNUMPAD");
-    if (const uint16_t rest = f & 0xF000) add(fmt::format("0x{:04X}", rest));
-    return s;
 }
 
 }  // namespace kbd

@@ -1,5 +1,4 @@
-// Showing characters and layout data to people: UTF-8, code points, and the
-// names of the format's flags.
+// Showing characters to people: UTF-8, code points, cell markers.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +9,6 @@ namespace kbd {
 // UTF-8 of UTF-16 text; a lone surrogate becomes U+FFFD.
 std::string utf8(const std::u16string& s);
 
-// UTF-16 of UTF-8 text; a malformed sequence becomes U+FFFD.
-std::u16string utf16(const std::string& s);
-
 // "U+00C4 Ä"; for a character with no visible form of its own (controls,
 // spaces, Private Use, surrogates) the code point alone, or with its short
 // name for the common controls ("U+0008 BS").
@@ -21,11 +17,5 @@ std::string charLabel(uint16_t ch);
 // A cell as the dump shows it: "—" for WCH_NONE, "dead" for WCH_DEAD, "lgtr"
 // for WCH_LGTR, otherwise charLabel.
 std::string cellLabel(uint16_t cell);
-
-// "CAPLOCK|CAPLOKALTGR", "0" when none, unknown bits as hex.
-std::string attributeNames(uint8_t attributes);
-
-// "KBDEXT|KBDNUMPAD", "" when none, unknown bits as hex.
-std::string scanFlagNames(uint16_t flags);
 
 }  // namespace kbd

@@ -1,13 +1,16 @@
 #include "version.h"
 
 #include <fmt/format.h>
+#include <llvm/BinaryFormat/COFF.h>
+#include <llvm/Support/Endian.h>
 
 #include "text.h"
 
 namespace kbd {
 namespace {
 
-constexpr unsigned kResourceDirectory = 2;  // IMAGE_DIRECTORY_ENTRY_RESOURCE
+namespace endian = llvm::support::endian;
+
 constexpr uint32_t kMaxEntries = 4096;       // per directory; bounds a hostile tree
 constexpr unsigned kMaxNodes = 4096;         // per version block
 
@@ -16,45 +19,47 @@ public:
     explicit ResourceWalker(const MappedImage& img) : img_(img) {}
 
     std::vector<Resource> walk() {
-        const DataDirectory d = img_.directory(kResourceDirectory);
+        const DataDirectory d = img_.directory(llvm::COFF::RESOURCE_TABLE);
         if (d.rva == 0 || d.size == 0) return {};
-        base_ = img_.base() + d.rva;
-        size_ = d.size;
-        if (!img_.contains(base_, size_))
-            throw Error(fmt::format("{}: the resource directory (RVA 0x{:X}, 0x{:X} bytes) lies outside the image",
-                                    img_.name(), d.rva, d.size));
+        if (!img_.contains(img_.base() + d.rva, d.size))
+            throw Error(fmt::format("the resource directory (RVA 0x{:X}, 0x{:X} bytes) lies outside the image",
+                                    d.rva, d.size));
+        dir_ = img_.bytes(img_.base() + d.rva, d.size, "the resource directory");
         Resource r;
         directory(0, 0, r);
         return std::move(out_);
     }
 
 private:
-    uint32_t at(uint32_t off, unsigned n, const char* what) const {
-        if (off > size_ || n > size_ - off)
-            throw Error(fmt::format("{}: {} at offset 0x{:X} runs past the resource directory (0x{:X} bytes)",
-                                    img_.name(), what, off, size_));
-        return off;
+    // The n bytes at offset off of the directory.
+    const uint8_t* at(uint64_t off, uint64_t n, const char* what) const {
+        const auto b = slice(dir_, off, n);
+        if (!b)
+            throw Error(fmt::format("{} at offset 0x{:X} runs past the resource directory (0x{:X} bytes)", what, off,
+                                    dir_.size()));
+        return b->data();
     }
+    uint16_t u16(uint64_t off, const char* what) const { return endian::read16le(at(off, 2, what)); }
+    uint32_t u32(uint64_t off, const char* what) const { return endian::read32le(at(off, 4, what)); }
 
     std::u16string name(uint32_t off) const {
-        const uint16_t n = img_.u16(base_ + at(off, 2, "resource name"), "resource name");
-        at(off + 2, 2u * n, "resource name");
+        const uint16_t n = u16(off, "resource name");
+        const uint8_t* units = at(uint64_t{off} + 2, 2u * n, "resource name");
         std::u16string s;
-        for (unsigned i = 0; i < n; ++i) s.push_back(static_cast<char16_t>(img_.u16(base_ + off + 2 + 2 * i, "name")));
+        for (unsigned i = 0; i < n; ++i) s.push_back(static_cast<char16_t>(endian::read16le(units + 2 * i)));
         return s;
     }
 
     void directory(uint32_t off, unsigned level, Resource r) {
-        if (level > 2) throw Error(fmt::format("{}: the resource tree is deeper than type/name/language", img_.name()));
+        if (level > 2) throw Error("the resource tree is deeper than type/name/language");
         at(off, 16, "resource directory");
-        const uint32_t count = uint32_t{img_.u16(base_ + off + 12, "resource directory")} +
-                               img_.u16(base_ + off + 14, "resource directory");
+        const uint32_t count = uint32_t{u16(off + 12, "resource directory")} + u16(off + 14, "resource directory");
         if (count > kMaxEntries)
-            throw Error(fmt::format("{}: a resource directory lists {} entries", img_.name(), count));
+            throw Error(fmt::format("a resource directory lists {} entries", count));
         for (uint32_t i = 0; i < count; ++i) {
-            const uint32_t e = at(off + 16 + 8 * i, 8, "resource directory entry");
-            const uint32_t id = img_.u32(base_ + e, "resource entry name");
-            const uint32_t target = img_.u32(base_ + e + 4, "resource entry offset");
+            const uint64_t e = off + 16 + 8 * uint64_t{i};
+            const uint32_t id = u32(e, "resource directory entry");
+            const uint32_t target = u32(e + 4, "resource directory entry");
             Resource child = r;
             const bool named = id & 0x80000000u;
             if (level == 0) child.type = named ? 0 : id;
@@ -65,26 +70,23 @@ private:
             if (level == 2) child.language = id;
             if (target & 0x80000000u) {
                 const uint32_t sub = target & 0x7FFFFFFF;
-                if (sub <= off) throw Error(fmt::format("{}: the resource tree loops back at offset 0x{:X}", img_.name(), sub));
+                if (sub <= off) throw Error(fmt::format("the resource tree loops back at offset 0x{:X}", sub));
                 directory(sub, level + 1, child);
             } else {
                 if (level != 2)
-                    throw Error(fmt::format("{}: resource data at level {} of the tree, not under a language",
-                                            img_.name(), level + 1));
-                const uint32_t d = at(target, 16, "resource data entry");
-                child.dataRva = img_.u32(base_ + d, "resource data RVA");
-                child.size = img_.u32(base_ + d + 4, "resource data size");
+                    throw Error(fmt::format("resource data at level {} of the tree, not under a language", level + 1));
+                (void)at(target, 16, "resource data entry");
+                child.dataRva = u32(target, "resource data entry");
+                child.size = u32(target + 4, "resource data entry");
                 if (!img_.contains(img_.base() + child.dataRva, child.size))
-                    throw Error(fmt::format("{}: resource data at RVA 0x{:X} (0x{:X} bytes) lies outside the image",
-                                            img_.name(), child.dataRva, child.size));
+                    throw Error(fmt::format("resource data at RVA 0x{:X} (0x{:X} bytes) lies outside the image", child.dataRva, child.size));
                 out_.push_back(std::move(child));
             }
         }
     }
 
-    const MappedImage&    img_;
-    uint64_t              base_ = 0;
-    uint32_t              size_ = 0;
+    const MappedImage&       img_;
+    std::span<const uint8_t> dir_;  // the resource directory
     std::vector<Resource> out_;
 };
 
@@ -146,8 +148,9 @@ private:
         throw Error(fmt::format("version block: {} (at offset 0x{:X})", why, off));
     }
     uint16_t u16(uint32_t off) const {
-        if (off + 2 > b_.size()) fail(off, "runs past the end of the block");
-        return static_cast<uint16_t>(b_[off] | b_[off + 1] << 8);
+        const auto b = slice(b_, off, 2);
+        if (!b) fail(off, "runs past the end of the block");
+        return endian::read16le(b->data());
     }
     uint32_t u32(uint32_t off) const { return u16(off) | uint32_t{u16(off + 2)} << 16; }
     static uint32_t align4(uint32_t v) { return (v + 3) & ~3u; }

@@ -1,0 +1,81 @@
+# The setup, kbdQelvo-setup.exe, for each machine (sub-builds of installer/
+# with the program toolchains, carrying the images of cmake/images.cmake), and
+# the list of files the release bundle holds, for scripts/package. Included by
+# the host build and by the release-only build (cmake/release.cmake).
+if(NOT COMMAND kbd_add_windows_program)
+    include(${CMAKE_CURRENT_LIST_DIR}/host-windows-programs.cmake)
+endif()
+
+set(KBD_SETUP_MACHINES x86 x64 arm64)
+foreach(machine IN LISTS KBD_SETUP_MACHINES)
+    string(TOUPPER ${machine} MACHINE)
+    set(KBD_SETUP_${MACHINE} ${CMAKE_BINARY_DIR}/setup-${machine}/kbdQelvo-setup.exe)
+    ExternalProject_Add(setup-${machine}
+        SOURCE_DIR       ${CMAKE_SOURCE_DIR}/installer
+        BINARY_DIR       ${CMAKE_BINARY_DIR}/setup-${machine}
+        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_PROGRAM_TOOLCHAIN_${machine}}.cmake
+                         -DCMAKE_BUILD_TYPE=Release
+                         -DKBD_VERSION=${PROJECT_VERSION}
+                         -DKBD_IMAGE_X86=${KBD_IMAGE_X86}
+                         -DKBD_IMAGE_X64=${KBD_IMAGE_X64}
+                         -DKBD_IMAGE_ARM64=${KBD_IMAGE_ARM64}
+                         -DKBD_IMAGE_WOW64=${KBD_IMAGE_WOW64}
+        INSTALL_COMMAND  ""
+        BUILD_ALWAYS     ON
+        BUILD_BYPRODUCTS ${KBD_SETUP_${MACHINE}}
+        DEPENDS          images
+    )
+endforeach()
+add_custom_target(setups DEPENDS setup-x86 setup-x64 setup-arm64)
+
+# ---- The release bundle's contents ----------------------------------------------
+# One line per file: its name in the zip, a tab, the file it comes from.
+# scripts/package reads this list and the version line.
+set(bundle "version\t${PROJECT_VERSION}\n")
+string(APPEND bundle "README.txt\t${CMAKE_SOURCE_DIR}/installer/bundle-README.txt\n")
+foreach(machine IN LISTS KBD_SETUP_MACHINES)
+    string(TOUPPER ${machine} MACHINE)
+    string(APPEND bundle "kbdQelvo-setup-${machine}.exe\t${KBD_SETUP_${MACHINE}}\n")
+endforeach()
+foreach(kind IN LISTS KBD_IMAGE_KINDS)
+    string(TOUPPER ${kind} KIND)
+    string(APPEND bundle "images/${kind}/kbdQelvo.dll\t${KBD_IMAGE_${KIND}}\n")
+endforeach()
+file(GLOB pictures RELATIVE ${CMAKE_SOURCE_DIR}/docs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.svg)
+list(SORT pictures)
+foreach(picture IN LISTS pictures)
+    string(APPEND bundle "pictures/${picture}\t${CMAKE_SOURCE_DIR}/docs/${picture}\n")
+endforeach()
+file(WRITE ${CMAKE_BINARY_DIR}/bundle.txt "${bundle}")
+set(KBD_BUNDLE_LIST ${CMAKE_BINARY_DIR}/bundle.txt)
+
+# ---- Tests of the setups ------------------------------------------------------------
+if(KBD_BUILD_TESTS AND TARGET kbd_tests)
+    # tests/setup_test.cpp reads the three setups with LLVM's COFF reader.
+    target_compile_definitions(kbd_tests PRIVATE
+        KBD_SETUP_X86_PATH="${KBD_SETUP_X86}"
+        KBD_SETUP_X64_PATH="${KBD_SETUP_X64}"
+        KBD_SETUP_ARM64_PATH="${KBD_SETUP_ARM64}")
+    target_include_directories(kbd_tests SYSTEM PRIVATE ${LLVM_INCLUDE_DIRS})
+    target_link_libraries(kbd_tests PRIVATE ${KBD_LLVM_LIBS})
+    add_dependencies(kbd_tests setups)
+
+    # Install, install again, uninstall and a failed install of the x64 setup
+    # in the build's Wine prefix, filled with a registry like a Windows machine's.
+    if(KBD_WINE_TESTS)
+        if(NOT COMMAND kbd_add_wine_test)
+            include(${CMAKE_CURRENT_LIST_DIR}/wine.cmake)
+        endif()
+        kbd_add_wine_test(NAME Setup.WineInstallUpgradeUninstall TIMEOUT 600
+            COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/wine_setup_test.sh
+                    ${KBD_SETUP_X64} ${KBD_IMAGE_X64} ${KBD_IMAGE_WOW64}
+                    ${CMAKE_SOURCE_DIR}/tests/setup/fixture.reg ${CMAKE_BINARY_DIR}/setup-wine-test)
+    endif()
+
+    # Two bundles made from the same build are the same bytes, and hold what
+    # a user needs.
+    add_test(NAME Setup.BundleIsReproducible
+        COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/bundle_test.sh ${CMAKE_SOURCE_DIR}/scripts/package
+                ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/bundle-test)
+    set_tests_properties(Setup.BundleIsReproducible PROPERTIES TIMEOUT 120)
+endif()

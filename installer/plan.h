@@ -1,0 +1,153 @@
+// The setup's decisions, apart from the Windows calls that carry them out:
+// from a snapshot of the registry and what the user asked for, which keyboard
+// layout id (KLID) and Layout Id the layout gets, and the exact list of
+// registry changes. Portable C++ without a C or C++ library: the setup
+// compiles it for Windows, the host tests for Linux.
+//
+// The registry the plan concerns:
+//   HKLM\SYSTEM\CurrentControlSet\Control\Keyboard Layouts\<KLID>
+//        Layout File, Layout Text, Layout Id (REG_SZ) and our marker value
+//   HKCU\Keyboard Layout\Preload        "1", "2", ... = KLID or substitute id
+//   HKCU\Keyboard Layout\Substitutes    substitute id = KLID
+#pragma once
+
+#include "fixed_text.h"
+
+namespace setup {
+
+// ---- What the layout's key holds ---------------------------------------------
+inline constexpr char kLayoutFile[]      = "kbdQelvo.dll";
+inline constexpr char kLayoutText[]      = "Qelvo Keyboard Layout";
+inline constexpr char kValueLayoutFile[] = "Layout File";
+inline constexpr char kValueLayoutText[] = "Layout Text";
+inline constexpr char kValueLayoutId[]   = "Layout Id";
+// The value by which the setup knows its own key; it holds the version that
+// wrote the key.
+inline constexpr char kValueMarker[]     = "Qelvo Setup";
+
+// Custom KLIDs are 'a' + 3 hex digits + the LANGID: a000xxxx .. afffxxxx.
+inline constexpr uint32_t kKlidPrefixCount = 0x1000;
+// Layout Ids are 4 hex digits; the system reads only ids up to 0x0FFF.
+inline constexpr uint32_t kLayoutIdMax = 0x0FFF;
+
+// ---- Snapshot -----------------------------------------------------------------
+// One subkey of Keyboard Layouts: its name and the values the plan looks at
+// (a value that is absent or not a string is an empty text).
+struct LayoutKey {
+    Text name;
+    Text layoutFile;
+    Text layoutText;
+    Text layoutId;
+    Text marker;       // our marker's data; empty when the value is absent
+    bool marked = false;
+};
+
+// One value of Preload or Substitutes.
+struct NamedValue {
+    Text name;
+    Text data;
+};
+
+template <class T>
+struct List {
+    const T* items = nullptr;
+    size_t   count = 0;
+    bool     overflow = false;   // the reader had more than its storage holds
+};
+
+struct Snapshot {
+    List<LayoutKey> layouts;
+};
+
+struct UserSnapshot {
+    List<NamedValue> preload;
+    List<NamedValue> substitutes;
+};
+
+// ---- Plan -----------------------------------------------------------------------
+enum class Where : uint8_t { Layouts, Preload, Substitutes };
+enum class OpKind : uint8_t {
+    SetValue,      // REG_SZ `name` = `data` in `key` (created when missing)
+    DeleteValue,   // `name` in `key`
+    DeleteKey,     // `key` and its values
+};
+
+struct Op {
+    OpKind kind = OpKind::SetValue;
+    Where  where = Where::Layouts;
+    Text   key;    // subkey of Keyboard Layouts; empty for Preload and Substitutes
+    Text   name;
+    Text   data;
+};
+
+enum class Status : uint8_t {
+    Ok,
+    BadLanguage,      // not 4 hex digits naming a language
+    NoFreeKlid,       // a000..afff of the language are all taken
+    NoFreeLayoutId,   // every Layout Id up to 0x0FFF is taken
+    TooManyLayouts,   // the snapshot did not fit its storage: uniqueness unknown
+    TooManyChanges,   // more changes than a plan holds
+    NotInstalled,     // uninstall found no key of ours
+};
+
+enum class Outcome : uint8_t {
+    None,
+    Fresh,     // a new key
+    Reused,    // our key from an earlier install
+    Adopted,   // an unmarked key for our file and language (a manual install)
+    Moved,     // our key of another language replaced by one for this language
+    Removed,   // uninstall
+};
+
+struct Plan {
+    static constexpr size_t kMaxOps = 64;
+    static constexpr size_t kMaxRemoved = 8;
+
+    Status   status = Status::Ok;
+    Outcome  outcome = Outcome::None;
+    Text     klid;                 // the layout's KLID after an install
+    uint32_t layoutId = 0;         // and its Layout Id
+    Text     removed[kMaxRemoved]; // KLIDs of our keys this plan deletes
+    size_t   removedCount = 0;
+    Op       ops[kMaxOps];
+    size_t   opCount = 0;
+};
+
+// A LANGID given as exactly 4 hex digits, not 0000; false otherwise.
+bool parseLanguage(const Text& text, uint16_t& language);
+
+// A Layout Id value as the system reads it: hex digits, surrounding blanks
+// allowed; false when it is not one.
+bool parseLayoutId(const Text& text, uint32_t& id);
+
+// Install or upgrade for `language`, writing `version` into the marker.
+void planInstall(const Snapshot& snapshot, uint16_t language, const Text& version, Plan& plan);
+
+// Remove every key carrying our marker.
+void planUninstall(const Snapshot& snapshot, Plan& plan);
+
+// Add to `plan` the current user's changes for the KLIDs in plan.removed:
+// Substitutes values naming them go, Preload entries naming them or those
+// substitutes go, and the remaining numbered Preload entries close up to 1..n.
+void planUserCleanup(const UserSnapshot& user, Plan& plan);
+
+const char* describe(Status status);
+
+// ---- Files ------------------------------------------------------------------------
+// The images: one per machine, and the WOW64 one (32-bit code, 64-bit tables)
+// that 32-bit programs load on 64-bit Windows.
+enum class Machine : uint8_t { X86, X64, Arm64 };
+enum class Image : uint8_t { X86, X64, Arm64, Wow64 };
+enum class Folder : uint8_t { System32, SysWow64 };
+
+struct Placement {
+    Folder folder;
+    Image  image;
+};
+
+// Where the images go on a machine: its own image in System32, and on the
+// 64-bit machines the WOW64 image in SysWOW64. Returns how many of `out` it
+// filled (1 or 2).
+size_t placeImages(Machine native, Placement out[2]);
+
+}  // namespace setup

@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# The x64 setup in a Wine prefix filled with a registry like a Windows
+# machine's: install, install again, uninstall, and an install that fails
+# half-way. Prints the registry and the files before and after each step.
+#
+#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR
+#
+# Needs WINEPREFIX (a prefix made by scripts/wine --prepare). Exit 0 when
+# every check holds; each failed check prints one line starting "FAIL".
+set -uo pipefail
+SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5
+ROOT=$(cd "$(dirname "$0")/../.." && pwd)
+WINE=$ROOT/scripts/wine
+: "${WINEPREFIX:?WINEPREFIX must name the prepared prefix}"
+C=$WINEPREFIX/drive_c
+SYS32=$C/windows/system32/kbdQelvo.dll
+WOW64=$C/windows/syswow64/kbdQelvo.dll
+KEPT="$C/Program Files/kbdQelvo"
+LAYOUTS='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Keyboard Layouts'
+UNINSTALL='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
+USERKEY='HKEY_CURRENT_USER\Keyboard Layout'
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+winpath() { echo "Z:${1//\//\\}"; }
+
+# One Wine start runs a batch of commands (each start costs seconds).
+batch() {  # NAME, then the lines of the batch
+    local name=$1
+    shift
+    printf '%s\r\n' "@echo off" "$@" >"$WORK/$name.bat"
+    "$WINE" "$C/windows/system32/cmd.exe" /c "$(winpath "$WORK/$name.bat")" >"$WORK/$name.out" 2>&1
+}
+
+# The three keys the setup may touch, as one UTF-8 text.
+snapshot() {  # NAME
+    local name=$1 k
+    batch "export-$name" \
+        "reg export \"$LAYOUTS\" $(winpath "$WORK/$name-1.reg") /y >nul" \
+        "reg export \"$UNINSTALL\" $(winpath "$WORK/$name-2.reg") /y >nul" \
+        "reg export \"$USERKEY\" $(winpath "$WORK/$name-3.reg") /y >nul"
+    for k in 1 2 3; do
+        [ -f "$WORK/$name-$k.reg" ] || { fail "reg export $k for $name"; continue; }
+        iconv -f UTF-16 -t UTF-8 "$WORK/$name-$k.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//'
+    done >"$WORK/$name.txt"
+}
+
+files() {
+    local f
+    for f in "$SYS32" "$WOW64" "$KEPT/kbdQelvo-setup.exe"; do
+        if [ -f "$f" ]; then
+            echo "  ${f#"$C"/}  $(stat -c %s "$f") bytes  sha256 $(sha256sum <"$f" | cut -c1-16)…  mtime $(stat -c %Y "$f")"
+        else
+            echo "  ${f#"$C"/}  (absent)"
+        fi
+    done
+}
+
+run_setup() {  # NAME ARGS...: runs the setup, prints what it said and its exit code
+    local name=$1
+    shift
+    "$WINE" "$SETUP" "$@" >"$WORK/$name.out" 2>&1
+    local rc=$?
+    echo "\$ kbdQelvo-setup.exe $*   (exit $rc)"
+    sed 's/^/  | /' "$WORK/$name.out"
+    return $rc
+}
+
+# Our key's block in an export.
+our_key() { awk -v RS= '/"Qelvo Setup"=/' "$1"; }
+
+# ---- A known start: nothing of ours (a run before may have stopped half-way), the fixture loaded
+"$WINE" "$SETUP" --quiet --uninstall >/dev/null 2>&1
+rm -rf "$WOW64" "$SYS32"
+batch fixture "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
+    "regedit /S $(winpath "$FIXTURE")"
+snapshot before
+echo "== Before: the layouts' keys"
+grep '^\[' "$WORK/before.txt" | sed 's/^/  /'
+echo "== Before: files"
+files
+
+# ---- Install
+echo
+echo "== Install"
+run_setup install --quiet || fail "install exited non-zero"
+snapshot install
+echo "== After install: what changed in the registry"
+diff -u "$WORK/before.txt" "$WORK/install.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
+echo "== After install: files"
+files
+block=$(our_key "$WORK/install.txt")
+klid=$(sed -n 's/.*Keyboard Layouts\\\([0-9a-fA-F]\{8\}\)\]$/\1/p' <<<"$block")
+id=$(sed -n 's/^"Layout Id"="\(.*\)"$/\1/p' <<<"$block")
+[ "$(grep -c '"Qelvo Setup"=' "$WORK/install.txt")" = 1 ] || fail "not exactly one key with our marker"
+[ "$klid" = a0010409 ] || fail "KLID $klid, expected a0010409 (a0000409 is another layout's)"
+grep -qi "Keyboard Layouts\\\\$klid\]" "$WORK/before.txt" && fail "KLID $klid was already taken"
+grep -q '^"Layout File"="kbdQelvo.dll"$' <<<"$block" || fail "Layout File"
+grep -q '^"Layout Text"="Qelvo Keyboard Layout"$' <<<"$block" || fail "Layout Text"
+[ "$(grep -ic "^\"Layout Id\"=\"$id\"$" "$WORK/install.txt")" = 1 ] || fail "Layout Id $id is not unique"
+[ "$id" = 00f9 ] || fail "Layout Id $id, expected 00f9 (one above the highest, 00f8)"
+# Everything that was there is still there, unchanged: the diff only adds.
+diff "$WORK/before.txt" "$WORK/install.txt" | grep -q '^<' && fail "install changed or removed existing registry lines"
+cmp -s "$SYS32" "$IMAGE_X64" || fail "system32\\kbdQelvo.dll is not the x64 image"
+cmp -s "$WOW64" "$IMAGE_WOW64" || fail "syswow64\\kbdQelvo.dll is not the WOW64 image"
+cmp -s "$KEPT/kbdQelvo-setup.exe" "$SETUP" || fail "the kept setup is not this setup"
+grep -q '"UninstallString"=.*kbdQelvo-setup.exe\\" --uninstall"' "$WORK/install.txt" || fail "no uninstall command"
+files >"$WORK/files-install.txt"
+
+# ---- Install again: nothing changes
+echo
+echo "== Second install"
+sleep 1   # a rewritten file would show a new mtime
+run_setup again --quiet || fail "second install exited non-zero"
+snapshot again
+if cmp -s "$WORK/install.txt" "$WORK/again.txt"; then
+    echo "== After the second install: registry export identical to the one after the first"
+else
+    fail "the second install changed the registry:"
+    diff -u "$WORK/install.txt" "$WORK/again.txt" | sed 's/^/  /'
+fi
+files >"$WORK/files-again.txt"
+cmp -s "$WORK/files-install.txt" "$WORK/files-again.txt" || fail "the second install rewrote files"
+echo "== After the second install: files (same sizes, hashes and times)"
+files
+
+# ---- Uninstall, after the user has chosen the layout: Windows lists it in
+# Preload through a substitute id, here between the two others
+echo
+echo "== The user's keyboard list names the layout (Preload 2 = d0020409 = $klid)"
+batch chosen "reg add \"$USERKEY\\Preload\" /v 3 /d 00000407 /f >nul" \
+    "reg add \"$USERKEY\\Preload\" /v 2 /d d0020409 /f >nul" \
+    "reg add \"$USERKEY\\Substitutes\" /v d0020409 /d $klid /f >nul"
+snapshot chosen
+diff -u "$WORK/again.txt" "$WORK/chosen.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
+echo
+echo "== Uninstall"
+run_setup uninstall --quiet --uninstall || fail "uninstall exited non-zero"
+snapshot uninstall
+if cmp -s "$WORK/before.txt" "$WORK/uninstall.txt"; then
+    echo "== After uninstall: registry export identical to the one before install"
+    echo "   (foreign a0000409 kept; Preload back to 1 = 00000409, 2 = 00000407; substitute d0020409 gone)"
+else
+    fail "the registry after uninstall differs from before install:"
+    diff -u "$WORK/before.txt" "$WORK/uninstall.txt" | sed 's/^/  /'
+fi
+echo "== After uninstall: files"
+files
+[ -e "$SYS32" ] && fail "system32\\kbdQelvo.dll remains"
+[ -e "$WOW64" ] && fail "syswow64\\kbdQelvo.dll remains"
+[ -e "$KEPT" ] && fail "Program Files\\kbdQelvo remains"
+
+# ---- A failure half-way is undone: the WOW64 image cannot be written
+echo
+echo "== Install that fails at its last step (syswow64\\kbdQelvo.dll is a folder)"
+mkdir -p "$WOW64"
+run_setup broken --quiet
+rc=$?
+[ $rc = 1 ] || fail "a failed install exited $rc, not 1"
+grep -q "undone" "$WORK/broken.out" || fail "the failure message does not say the changes were undone"
+snapshot broken
+cmp -s "$WORK/before.txt" "$WORK/broken.txt" || { fail "the failed install left registry changes:"; diff -u "$WORK/before.txt" "$WORK/broken.txt" | sed 's/^/  /'; }
+[ -e "$SYS32" ] && fail "the failed install left system32\\kbdQelvo.dll"
+[ -e "$KEPT" ] && fail "the failed install left Program Files\\kbdQelvo"
+rmdir "$WOW64"
+echo "== After the failed install: registry as before, files"
+files
+
+echo
+[ $failures -eq 0 ] && echo "All checks hold." || echo "$failures check(s) failed."
+[ $failures -eq 0 ]
