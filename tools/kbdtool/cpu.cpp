@@ -124,9 +124,12 @@ public:
         check(uc_context_save(uc(), fresh_.get()), "saving the CPU state");
     }
 
-    CpuStop run(const CpuRun& r) {
+    // True when the image's blocks are mapped as `want` says already.
+    bool holds(const std::vector<Region>& want) const { return mapped_ == want; }
+
+    CpuStop run(const CpuRun& r, const std::vector<Region>& want) {
         if (r.maxInstructions == 0) throw std::runtime_error("CPU model: a run needs an instruction budget");
-        const uint64_t stackTop = load(r);
+        const uint64_t stackTop = load(r, want);
         check(uc_context_restore(uc(), fresh_.get()), "resetting the CPU state");
         state_ = RunState{};
         state_.isa = isa_;
@@ -240,16 +243,9 @@ private:
     // memory is this object's own (mapped by pointer), so it is written
     // directly: writing through the model into pages it holds read-only
     // costs a rebuild of its memory map each time.
-    uint64_t load(const CpuRun& r) {
+    uint64_t load(const CpuRun& r, const std::vector<Region>& want) {
         const uint64_t imageSize = r.pages.size() * kPage;
         if (r.memory.size() > imageSize) throw std::runtime_error("CPU model: the image is larger than its pages");
-        std::vector<Region> want;
-        for (size_t i = 0; i < r.pages.size();) {
-            size_t j = i;
-            while (j < r.pages.size() && r.pages[j] == r.pages[i]) ++j;
-            want.push_back({r.base + i * kPage, (j - i) * kPage, ucProt(r.pages[i])});
-            i = j;
-        }
         // A stack clear of the image with an unmapped page on each side, and
         // above the upper guard the return address, which is never mapped:
         // reaching it can only mean the export returned. Candidates are 512
@@ -268,7 +264,6 @@ private:
         if (!kept) {
             for (const Region& m : mapped_) check(uc_mem_unmap(uc(), m.address, m.size), "unmapping the last image");
             mapped_.clear();
-            loadedSize_ = 0;
             if (imageSize > capacity_) {
                 image_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, imageSize)));
                 if (!image_) throw std::bad_alloc();
@@ -290,19 +285,40 @@ private:
         }
         std::memset(stack_.get(), 0, kStackSize);
 
-        // New bytes replace the old, and code translated from them is
-        // dropped. The code cannot write to the image, so the bytes there
-        // are still those of the last image loaded.
-        const bool same = kept && loadedBase_ == r.base && loadedSize_ == r.memory.size() &&
-                          std::equal(r.memory.begin(), r.memory.end(), image_.get());
-        if (!same) {
+        // New bytes replace the old. The code cannot write to the image, so
+        // the bytes there are still those of the last image loaded; code
+        // translated from bytes that changed is dropped, and only that:
+        // translating again costs more than the run.
+        if (!kept || loadedSize_ != r.memory.size()) {
             std::memcpy(image_.get(), r.memory.data(), r.memory.size());
             std::memset(image_.get() + r.memory.size(), 0, imageSize - r.memory.size());
             if (kept) check(uc_ctl_remove_cache(uc(), r.base, imageEnd), "dropping translated code");
-            loadedBase_ = r.base;
             loadedSize_ = r.memory.size();
+        } else {
+            rewrite(r.base, r.memory);
         }
         return stack + kStackSize;
+    }
+
+    // Writes the bytes of the image that differ from those mapped, and drops
+    // the code translated from each changed stretch.
+    void rewrite(uint64_t base, std::span<const uint8_t> bytes) {
+        constexpr size_t kChunk = 64;
+        uint8_t* mapped = image_.get();
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t n = std::min(kChunk, bytes.size() - at);
+            if (std::memcmp(mapped + at, bytes.data() + at, n) == 0) {
+                at += n;
+                continue;
+            }
+            size_t end = at + n;  // a stretch of changed chunks
+            while (end < bytes.size() &&
+                   std::memcmp(mapped + end, bytes.data() + end, std::min(kChunk, bytes.size() - end)) != 0)
+                end += std::min(kChunk, bytes.size() - end);
+            std::memcpy(mapped + at, bytes.data() + at, end - at);
+            check(uc_ctl_remove_cache(uc(), base + at, base + end), "dropping translated code");
+            at = end;
+        }
     }
 
     uint8_t* stackBytes(uint64_t va) { return stack_.get() + (va - stackAt_); }
@@ -314,22 +330,46 @@ private:
     std::unique_ptr<uint8_t, Free>     stack_;
     uint64_t                           stackAt_ = 0;
     std::vector<Region>                mapped_;  // the image's blocks as mapped now
-    uint64_t                           loadedBase_ = 0, loadedSize_ = 0;  // the image in them
+    uint64_t                           loadedSize_ = 0;  // bytes of the image in them
     std::unique_ptr<uc_engine, Close>  uc_;
     std::unique_ptr<uc_context, Close> fresh_;
     RunState                           state_;
 };
 
+// The image's blocks of same-protection pages, as the engine maps them.
+std::vector<Region> blocksOf(const CpuRun& r) {
+    std::vector<Region> out;
+    for (size_t i = 0; i < r.pages.size();) {
+        size_t j = i;
+        while (j < r.pages.size() && r.pages[j] == r.pages[i]) ++j;
+        out.push_back({r.base + i * kPage, (j - i) * kPage, ucProt(r.pages[i])});
+        i = j;
+    }
+    return out;
+}
+
 }  // namespace
 
 CpuStop runOnCpu(const CpuRun& run) {
-    thread_local std::unique_ptr<Cpu> engines[3];
-    std::unique_ptr<Cpu>& cpu = engines[static_cast<int>(run.isa)];
-    if (!cpu) cpu = std::make_unique<Cpu>(run.isa);
+    // A few engines per instruction set, most recently used first: the same
+    // image is mapped at two bases in turn (the check maps it at a second
+    // one), and mapping anew costs far more than rewriting what changed.
+    constexpr size_t kEngines = 3;
+    thread_local std::vector<std::unique_ptr<Cpu>> pools[3];
+    std::vector<std::unique_ptr<Cpu>>& engines = pools[static_cast<int>(run.isa)];
+    const std::vector<Region> want = blocksOf(run);
+    auto it = std::find_if(engines.begin(), engines.end(), [&](const auto& e) { return e->holds(want); });
+    if (it == engines.end() && engines.size() < kEngines) {
+        engines.push_back(std::make_unique<Cpu>(run.isa));
+        it = engines.end() - 1;
+    } else if (it == engines.end()) {
+        it = engines.end() - 1;  // the least recently used
+    }
+    std::rotate(engines.begin(), it, it + 1);
     try {
-        return cpu->run(run);
+        return engines.front()->run(run, want);
     } catch (...) {
-        cpu.reset();  // its mappings are in doubt: start afresh next time
+        engines.erase(engines.begin());  // its mappings are in doubt: start afresh next time
         throw;
     }
 }
