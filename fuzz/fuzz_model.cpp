@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decode.h"
+#include "dump.h"
 #include "fuzz_support.h"
 #include "image.h"
 #include "json.h"
