@@ -41,13 +41,14 @@ endif()
 # ---- Fuzzing smoke run -------------------------------------------------------
 # Builds the fuzz targets with the fuzz preset (in build/fuzz, the preset's
 # folder, so that it builds only what changed) and fuzzes each for 10 s from
-# the built image and the kept corpus; fails on any finding.
+# the built image and the kept corpus; fails on any finding. Its logs go to a
+# folder of its own, so that a longer run in build/fuzz can go on beside it.
 option(KBD_FUZZ_SMOKE "Run a 30 s fuzzing smoke test (scripts/fuzz) with the tests" ON)
 if(KBD_FUZZ_SMOKE AND KBD_BUILD_TESTS)
     enable_testing()
     add_test(NAME Fuzz.Smoke COMMAND ${CMAKE_SOURCE_DIR}/scripts/fuzz 10 fuzz_image fuzz_model fuzz_chords)
     set_tests_properties(Fuzz.Smoke PROPERTIES
-        ENVIRONMENT "KBD_IMAGE=${KBD_IMAGE_X86}"
+        ENVIRONMENT "KBD_IMAGE=${KBD_IMAGE_X86};FUZZ_LOGS=${CMAKE_BINARY_DIR}/fuzz-smoke"
         TIMEOUT 900
         LABELS fuzz)
 endif()
