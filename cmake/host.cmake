@@ -26,6 +26,8 @@ add_library(kbdcore STATIC
     tools/kbdtool/image.cpp
     tools/kbdtool/exports.cpp
     tools/kbdtool/emulator.cpp
+    tools/kbdtool/cpu.cpp
+    tools/kbdtool/forbidden.cpp
     tools/kbdtool/decode.cpp
     tools/kbdtool/simulate.cpp
     tools/kbdtool/keyseq.cpp

@@ -12,6 +12,8 @@ TEST_PACKAGES=("${BUILD_PACKAGES[@]}" g++ pkg-config llvm-19-dev libunicorn-dev 
 # rules, xkbcomp).
 # chromium, chromium-driver, python3-selenium: the learning page's browser tests;
 # fonts-dejavu-core: the fonts its screenshot is taken with.
+# scripts/hostile measures each run with GNU time's -v.
+BENCH_PACKAGES=(time)
 
 ensure_packages() {
     local missing=() p

@@ -1,9 +1,13 @@
 // The four images built from the same tables: x86, x64, ARM64 and WOW64.
 // Each is read on its own CPU model, at a base of its own, and must give the
 // same layout and type the same text.
+#include <fstream>
+#include <iterator>
+
 #include <gtest/gtest.h>
 
 #include "check.h"
+#include "forbidden.h"
 #include "fixture.h"
 
 using namespace kbd;
@@ -86,4 +90,59 @@ TEST(Architectures, TheWow64ExportReturnsA64BitAddressWithAZeroUpperHalf) {
     // and forcing 4-byte pointers fails rather than giving a wrong answer.
     EXPECT_THROW(decode(img, {4}), Error);
     EXPECT_EQ(decode(img, {8}).layout, kbdtest::layout());
+}
+
+TEST(Architectures, ExportsRunOneAfterAnotherOnTheKeptCpuModels) {
+    // The CPU models are kept between runs: every image, at bases that
+    // change from run to run, with a failing run between, must return the
+    // same root as on its first run.
+    std::vector<std::vector<uint8_t>> files;
+    for (const Kind& k : kKinds) {
+        std::ifstream in(k.path, std::ios::binary);
+        files.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::vector<uint8_t> halting = files[0];
+    kbdtest::ImageCopy x86;
+    halting[x86.offsetOf(x86.img.base() + x86.img.findExport(kRootExport)->rva)] = 0xF4;  // hlt
+    std::vector<uint64_t> roots(std::size(kKinds), 0);
+    for (int round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < std::size(kKinds); ++i) {
+            const Kind& k = kKinds[i];
+            SCOPED_TRACE(std::string(k.name) + " round " + std::to_string(round));
+            const uint64_t base = k.base + static_cast<uint64_t>(round) * 0x10000000;
+            const MappedImage img = MappedImage::fromBytes(files[i], base);
+            const uint64_t root = runExport(img, kRootExport, k.pointerSize == 8) - base;
+            if (round == 0) roots[i] = root;
+            EXPECT_EQ(root, roots[i]);
+            EXPECT_THROW(runExport(MappedImage::fromBytes(halting, 0x20000000 + 0x10000 * round), kRootExport), Error);
+        }
+    }
+}
+
+TEST(Architectures, InstructionsNoExportMayReachAreNamed) {
+    auto name = [](Isa isa, std::vector<uint8_t> code) {
+        const auto f = forbiddenInstruction(isa, code);
+        return f ? std::string(f->name) : std::string();
+    };
+    auto arm = [](uint32_t insn) {
+        return std::vector<uint8_t>{static_cast<uint8_t>(insn), static_cast<uint8_t>(insn >> 8),
+                                    static_cast<uint8_t>(insn >> 16), static_cast<uint8_t>(insn >> 24)};
+    };
+    EXPECT_EQ(name(Isa::X86, {0xF3, 0x2E, 0xF4}), "hlt");  // behind prefixes
+    EXPECT_EQ(name(Isa::X64, {0x48, 0x0F, 0x05}), "syscall");   // behind REX
+    EXPECT_EQ(name(Isa::X86, {0x48, 0xF4}), "");                // 0x48 is dec eax in 32-bit code
+    EXPECT_EQ(name(Isa::X86, {0x0F, 0x01, 0x10}), "lgdt");
+    EXPECT_EQ(name(Isa::X86, {0x0F, 0x01, 0xD0}), "");          // xgetbv
+    EXPECT_EQ(name(Isa::X64, {0x0F, 0x01, 0xF8}), "swapgs");
+    EXPECT_EQ(name(Isa::X86, {0xB8, 0xF4, 0xF4, 0xF4, 0xF4}), "");
+    EXPECT_EQ(name(Isa::X86, {0x0F}), "");                      // cut short
+    EXPECT_EQ(name(Isa::Arm64, arm(0xD503207F)), "wfi");
+    EXPECT_EQ(name(Isa::Arm64, arm(0xD4000001)), "svc");
+    EXPECT_EQ(name(Isa::Arm64, arm(0xD5181000)), "msr to a system register");    // SCTLR_EL1
+    EXPECT_EQ(name(Isa::Arm64, arm(0xD5384100)), "mrs from a system register");  // SP_EL0
+    EXPECT_EQ(name(Isa::Arm64, arm(0xD50343DF)), "msr to a processor-state field");  // DAIFSet
+    EXPECT_EQ(name(Isa::Arm64, arm(0xD508871F)), "a system instruction (cache, TLB or address translation)");
+    for (uint32_t allowed : {0xD65F03C0u /* ret */, 0xD503201Fu /* nop */, 0xD53BD040u /* mrs tpidr_el0 */,
+                             0xD5033FDFu /* isb */, 0xD50B7520u /* ic ivau */})
+        EXPECT_EQ(name(Isa::Arm64, arm(allowed)), "") << std::hex << allowed;
 }

@@ -2,7 +2,10 @@
 // than its preferred one, so that every test also proves the relocations.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <cstdio>
+#include <sys/wait.h>
 #include <stdexcept>
 #include <fstream>
 #include <initializer_list>
@@ -75,6 +78,25 @@ struct ImageCopy {
     size_t sectionHeader(unsigned n) const { return opt() + get16(pe() + 20) + 40 * n; }
     uint64_t end() const { return img.base() + img.sizeOfImage(); }
 };
+
+// A run of the kbdtool command: its exit status and what it printed.
+struct Run {
+    int         status = -1;
+    std::string out;  // stdout and stderr together
+};
+
+inline Run kbdtool(const std::string& args) {
+    Run r;
+    const std::string cmd = std::string(KBDTOOL_PATH) + " " + args + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return r;
+    std::array<char, 4096> buf;
+    size_t n;
+    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
 
 // Dead characters of the character tables, in row and column order.
 inline std::vector<uint16_t> deadCharsOfTables() {

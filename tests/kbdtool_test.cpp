@@ -14,23 +14,7 @@
 
 namespace {
 
-struct Run {
-    int         status = -1;
-    std::string out;  // stdout and stderr together
-};
-
-Run kbdtool(const std::string& args) {
-    Run r;
-    const std::string cmd = std::string(KBDTOOL_PATH) + " " + args + " 2>&1";
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return r;
-    std::array<char, 4096> buf;
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) r.out.append(buf.data(), n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using kbdtest::kbdtool;
 
 const std::string img = std::string("'") + kbdtest::imagePath() + "'";
 

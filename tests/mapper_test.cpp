@@ -178,6 +178,16 @@ TEST(Mapper, FaultingExportCodeIsStopped) {
         {"jump outside", jumpTo(0x2000), "execution left the image: jump to 0x2000"},
         {"jump into .rsrc", jumpTo(P + 0x3000), "which is not executable"},
         {"return to nowhere", [](Copy& c) { c.code({0x58, 0xC3}); }, "execution left the image: jump to 0x0"},
+        // Instructions the CPU model would run quietly: the export stops before them.
+        {"hlt", [](Copy& c) { c.code({0xB8, 1, 0, 0, 0, 0xF4}); },
+         "hlt at pc 0x10001005 (RVA 0x1005) halts the processor instead of returning"},
+        {"cli", [](Copy& c) { c.code({0xFA, 0xC3}); }, "privileged instruction (cli) at pc 0x10001000"},
+        {"in", [](Copy& c) { c.code({0xEC, 0xC3}); }, "privileged instruction (in)"},
+        {"mov to cr0", [](Copy& c) { c.code({0x0F, 0x22, 0xC0, 0xC3}); }, "(mov to a control register)"},
+        {"wrmsr behind a prefix", [](Copy& c) { c.code({0x66, 0x0F, 0x30, 0xC3}); }, "privileged instruction (wrmsr)"},
+        {"sysenter", [](Copy& c) { c.code({0x0F, 0x34}); }, "system call (sysenter) at pc 0x10001000"},
+        {"int 0x2E", [](Copy& c) { c.code({0xCD, 0x2E}); }, "software interrupt (int 0x2E)"},
+        {"divide by zero", [](Copy& c) { c.code({0x31, 0xC9, 0xF7, 0xF1}); }, "divide error at pc 0x10001002"},
     };
     for (const Case& c : cases) expectRefused(c, std::nullopt);
     Copy c;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <string_view>
 
 #include <fmt/format.h>
 #include <llvm/BinaryFormat/COFF.h>
@@ -48,17 +49,55 @@ public:
         image();
         tree();
         version();
+        countTheRest();
         return std::move(report_);
     }
 
 private:
+    // Findings of one kind (one message form) are listed up to this many;
+    // the rest are counted in one line after the last listed. A hostile
+    // image can otherwise ask for a line per relocation or per row.
+    static constexpr size_t kListedPerKind = 10;
+
+    struct Kind {
+        size_t listed = 0, more = 0;
+        size_t last = 0;  // index of the last listed finding
+    };
+
+    template <class... A>
+    void add(Finding::Level level, fmt::format_string<A...> f, A&&... a) {
+        const fmt::string_view form = f;
+        Kind& k = kinds_[std::string_view(form.data(), form.size())];
+        if (k.listed == kListedPerKind) {
+            ++k.more;  // the listed ones already decide ok()
+            return;
+        }
+        ++k.listed;
+        k.last = report_.findings.size();
+        report_.findings.push_back({level, fmt::format(f, std::forward<A>(a)...)});
+    }
     template <class... A>
     void error(fmt::format_string<A...> f, A&&... a) {
-        report_.findings.push_back({Finding::Level::Error, fmt::format(f, std::forward<A>(a)...)});
+        add(Finding::Level::Error, f, std::forward<A>(a)...);
     }
     template <class... A>
     void note(fmt::format_string<A...> f, A&&... a) {
-        report_.findings.push_back({Finding::Level::Note, fmt::format(f, std::forward<A>(a)...)});
+        add(Finding::Level::Note, f, std::forward<A>(a)...);
+    }
+
+    // After the last listed finding of each kind with more, a line that
+    // counts them, at the same level.
+    void countTheRest() {
+        std::vector<std::pair<size_t, size_t>> at;  // (index of the last listed, how many more)
+        for (const auto& [form, k] : kinds_)
+            if (k.more) at.emplace_back(k.last, k.more);
+        std::sort(at.begin(), at.end(), std::greater<>());
+        for (const auto& [last, more] : at) {
+            const Finding::Level level = report_.findings[last].level;
+            report_.findings.insert(report_.findings.begin() + static_cast<std::ptrdiff_t>(last) + 1,
+                                    {level, fmt::format("... and {} more {} like the one above", more,
+                                                        level == Finding::Level::Error ? "errors" : "notes")});
+        }
     }
 
     void image() {
@@ -102,6 +141,7 @@ private:
         relocations(d, code);
         tables(d.layout);
         elsewhere(d);
+        report_.tree = std::move(d);
     }
 
     // The same file mapped at another base must give the same tables: this is
@@ -127,34 +167,55 @@ private:
         // A 64-bit image fixes up whole 8-byte pointers; a 32-bit one, even
         // with 8-byte fields (WOW64), fixes up the 32-bit address in the low half.
         const uint8_t want = img_.is64() ? COFF::IMAGE_REL_BASED_DIR64 : COFF::IMAGE_REL_BASED_HIGHLOW;
-        std::map<uint32_t, uint8_t> relocs;
-        for (const auto& r : img_.relocations()) relocs[r.rva] = r.type;
-        std::set<uint32_t> used;
+        // The relocations by RVA (where one RVA has several, the last
+        // decides, as it would applied in order), and the spans of the
+        // export's code, sorted: a hostile table has millions of entries.
+        const std::vector<Relocation>& all = img_.relocations();
+        std::vector<std::pair<uint32_t, size_t>> order;  // (RVA, position)
+        for (size_t i = 0; i < all.size(); ++i) order.emplace_back(all[i].rva, i);
+        std::sort(order.begin(), order.end());
+        std::vector<Relocation> relocs;
+        for (size_t i = 0; i < order.size(); ++i)
+            if (i + 1 == order.size() || order[i + 1].first != order[i].first) relocs.push_back(all[order[i].second]);
+        auto find = [&](uint32_t rva) {
+            const auto it = std::lower_bound(relocs.begin(), relocs.end(), rva,
+                                             [](const Relocation& r, uint32_t v) { return r.rva < v; });
+            return it != relocs.end() && it->rva == rva ? &*it : nullptr;
+        };
+        std::vector<uint32_t> used;
         for (const auto& p : d.pointers) {
             const uint32_t rva = static_cast<uint32_t>(p.field - img_.base());
-            const auto it = relocs.find(rva);
+            const Relocation* r = find(rva);
             if (p.target == 0) {
-                if (it != relocs.end()) error("{} at RVA 0x{:X} is null but has a relocation", p.what, rva);
+                if (r) error("{} at RVA 0x{:X} is null but has a relocation", p.what, rva);
                 continue;
             }
-            used.insert(rva);
-            if (it == relocs.end())
+            used.push_back(rva);
+            if (!r)
                 error("{} at RVA 0x{:X} has no relocation: it breaks when the image loads at another base", p.what, rva);
-            else if (it->second != want)
-                error("{} at RVA 0x{:X} has a relocation of type {}, not {}", p.what, rva, it->second, want);
+            else if (r->type != want)
+                error("{} at RVA 0x{:X} has a relocation of type {}, not {}", p.what, rva, r->type, want);
             // In a WOW64 tree the upper half of every pointer is zero.
             if (d.pointerSize == 8 && !img_.is64() && (p.target >> 32) != 0)
                 error("{} at RVA 0x{:X} has a non-zero upper half", p.what, rva);
         }
-        for (const auto& [rva, type] : relocs) {
-            if (used.count(rva)) continue;
-            const uint64_t va = img_.base() + rva;
-            const bool inCode = std::any_of(code.begin(), code.end(), [&](const Executed& e) {
-                return va >= e.address && va < e.address + e.size;
-            });
-            if (!inCode)
+        std::sort(used.begin(), used.end());
+        std::vector<Executed> spans = code;
+        std::sort(spans.begin(), spans.end(), [](const Executed& a, const Executed& b) { return a.address < b.address; });
+        uint64_t reach = 0;  // the furthest end of any span so far, so spans may overlap
+        std::vector<uint64_t> reachAt;
+        for (const Executed& e : spans) reachAt.push_back(reach = std::max(reach, e.address + e.size));
+        auto inCode = [&](uint64_t va) {
+            // The last span starting at or before va, or any before it, reaches past va.
+            const auto it = std::upper_bound(spans.begin(), spans.end(), va,
+                                             [](uint64_t v, const Executed& e) { return v < e.address; });
+            return it != spans.begin() && reachAt[static_cast<size_t>(it - spans.begin()) - 1] > va;
+        };
+        for (const Relocation& r : relocs) {
+            if (std::binary_search(used.begin(), used.end(), r.rva)) continue;
+            if (!inCode(img_.base() + r.rva))
                 error("relocation at RVA 0x{:X} (type {}) fixes up something that is neither a pointer of the tree "
-                      "nor the export's code", rva, type);
+                      "nor the export's code", r.rva, r.type);
         }
     }
 
@@ -341,8 +402,9 @@ private:
             }
     }
 
-    const MappedImage& img_;
-    CheckReport        report_;
+    const MappedImage&                  img_;
+    CheckReport                         report_;
+    std::map<std::string_view, Kind>    kinds_;  // by message form
 };
 
 }  // namespace

@@ -2,9 +2,11 @@
 // needs to load it safely, and whether its tables agree with one another.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "decode.h"
 #include "image.h"
 
 namespace kbd {
@@ -18,6 +20,7 @@ struct Finding {
 struct CheckReport {
     std::vector<Finding> findings;
     unsigned             pointerSize = 0;  // of the tree, when it decoded
+    std::optional<Decoded> tree;           // the tree as read at the image's own base, when it decoded
     bool ok() const {
         for (const auto& f : findings)
             if (f.level == Finding::Level::Error) return false;

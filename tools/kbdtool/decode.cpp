@@ -1,6 +1,9 @@
 #include "decode.h"
 
+#include <string_view>
+
 #include <fmt/format.h>
+#include <llvm/Support/Endian.h>
 
 namespace kbd {
 namespace {
@@ -9,17 +12,26 @@ namespace {
 // a damaged or hostile image, and stopping here bounds the work.
 constexpr size_t kMaxRows = 65536;
 constexpr size_t kMaxNameLength = 1024;
+// Lists may share rows (nothing in the format forbids it), so a limit per
+// list does not bound the whole: 65,535 entries pointing at one 65,535-row
+// block ask for four billion rows. Every byte the walk reads is charged
+// against one budget instead: the file's size and this much more. A sound
+// tree lies in the file and reads each byte once (the slack covers tables in
+// zero-filled memory and names that share their strings); a tree that reads
+// more goes over its own bytes again and again.
+constexpr uint64_t kBudgetSlack = 64 * 1024;
 
 class Walker {
 public:
     Walker(const MappedImage& image, unsigned pointerSize, Decoded& out)
-        : img_(image), P_(pointerSize), out_(out) {}
+        : img_(image), P_(pointerSize), out_(out), left_(image.fileBytes().size() + kBudgetSlack) {}
 
     void walk(uint64_t root) {
         if (!img_.contains(root, sizeOf(Record::KBDTABLES, P_)))
             throw Error(fmt::format("{} returned {}, which is not the address of a root record inside "
                                     "the image ({} to {})", kRootExport, hex(root), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
+        charge(sizeOf(Record::KBDTABLES, P_), "KBDTABLES", root);
         Layout& L = out_.layout;
         const uint64_t mods = pointer(root, Field::KBDTABLES_pCharModifiers, false);
         const uint64_t chars = pointer(root, Field::KBDTABLES_pVkToWcharTable, false);
@@ -57,7 +69,7 @@ private:
     uint16_t u16(uint64_t record, Field f) const { return img_.u16(record + offsetOf(f, P_), fieldName(f)); }
     uint32_t u32(uint64_t record, Field f) const { return img_.u32(record + offsetOf(f, P_), fieldName(f)); }
     uint64_t pointer(uint64_t record, Field f, bool nullable) {
-        return pointer(record + offsetOf(f, P_), fieldName(f), nullable);
+        return pointer(record + offsetOf(f, P_), std::string(fieldName(f)), nullable);
     }
 
     // Reads a pointer field and records it; a non-null target must lie
@@ -76,14 +88,32 @@ private:
         return v;
     }
 
+    // Takes `size` bytes from the budget; false, taking nothing, when they
+    // are not left.
+    bool fits(uint64_t size) {
+        if (size > left_) return false;
+        left_ -= size;
+        return true;
+    }
+    [[noreturn]] void overBudget(std::string_view what, uint64_t at) const {
+        throw Error(fmt::format("{} at {}: the tree would read more than {} bytes, more than the file ({} bytes) "
+                                "holds: its lists overlap",
+                                what, hex(at), img_.fileBytes().size() + kBudgetSlack, img_.fileBytes().size()));
+    }
+    // Charges `size` bytes read for `what` at `at` against the budget.
+    void charge(uint64_t size, std::string_view what, uint64_t at) {
+        if (!fits(size)) overBudget(what, at);
+    }
+
     // Walks a list of rows `stride` bytes apart from `start`: row(at) reads
     // one and returns false at the terminator. Refuses a list of more than
-    // kMaxRows rows.
+    // kMaxRows rows, and charges every row to the budget.
     template <class F>
-    void rows(uint64_t start, uint64_t stride, const std::string& what, F&& row) const {
+    void rows(uint64_t start, uint64_t stride, const std::string& what, F&& row) {
         for (uint64_t at = start, n = 0;; at += stride, ++n) {
             if (n >= kMaxRows)
                 throw Error(fmt::format("{} at {} has no terminator within {} rows", what, hex(start), kMaxRows));
+            charge(stride, what, at);
             if (!row(at)) return;
         }
     }
@@ -101,6 +131,7 @@ private:
         if (!img_.contains(mn, uint64_t{L.maxModBits} + 1))
             throw Error(
                 fmt::format("MODIFIERS.ModNumber at {} ({} entries) runs off the image", hex(mn), L.maxModBits + 1));
+        charge(uint64_t{L.maxModBits} + 1, "MODIFIERS.ModNumber", mn);
         for (uint32_t i = 0; i <= L.maxModBits; ++i) L.modNumber.push_back(img_.u8(mn + i, "ModNumber"));
     }
 
@@ -126,8 +157,10 @@ private:
                           {}};
                 if (!img_.contains(row, t.cbSize))
                     throw Error(fmt::format("row at {} of {} runs off the image", hex(row), name));
-                for (unsigned c = 0; c < t.nModifications; ++c)
-                    r.cells.push_back(img_.u16(row + offsetOf(Field::VK_TO_WCHARS1_wch, P_) + 2 * c, "character cell"));
+                const uint8_t* cells = img_.bytes(row + offsetOf(Field::VK_TO_WCHARS1_wch, P_),
+                                                  2 * uint64_t{t.nModifications}, "character cells").data();
+                r.cells.reserve(t.nModifications);
+                for (unsigned c = 0; c < t.nModifications; ++c) r.cells.push_back(llvm::support::endian::read16le(cells + 2 * c));
                 t.rows.push_back(std::move(r));
                 return true;
             });
@@ -169,16 +202,20 @@ private:
         });
     }
 
-    std::u16string string(uint64_t at, const std::string& what) {
+    // Reads a NUL-terminated UTF-16 string. describe() names it, and is
+    // called only for a message: there are hundreds of names.
+    template <class Describe>
+    std::u16string string(uint64_t at, Describe&& describe) {
         std::u16string s;
         for (uint64_t p = at;; p += 2) {
             if (!img_.contains(p, 2))
-                throw Error(fmt::format("{} at {} does not end inside the image", what, hex(at)));
-            const uint16_t ch = img_.u16(p, what);
+                throw Error(fmt::format("{} at {} does not end inside the image", describe(), hex(at)));
+            if (!fits(2)) overBudget(describe(), at);
+            const uint16_t ch = img_.u16(p, "");  // inside the image, as just seen
             if (ch == 0) return s;
             if (s.size() >= kMaxNameLength)
                 throw Error(fmt::format("{} at {} has no terminator within {} characters",
-                                        what, hex(at), kMaxNameLength));
+                                        describe(), hex(at), kMaxNameLength));
             s.push_back(static_cast<char16_t>(ch));
         }
     }
@@ -190,7 +227,7 @@ private:
             if (vsc == 0) return false;
             const std::string what = fmt::format("{}[{}].pwsz", field, names.size());
             const uint64_t str = pointer(row + offsetOf(Field::VSC_LPWSTR_pwsz, P_), what, false);
-            names.push_back(KeyName{vsc, string(str, fmt::format("name of scan code {} in {}", hex(vsc), field))});
+            names.push_back(KeyName{vsc, string(str, [&] { return fmt::format("name of scan code {} in {}", hex(vsc), field); })});
             return true;
         });
         return names;
@@ -200,7 +237,7 @@ private:
         auto& names = out_.layout.deadKeyNames;
         rows(list, P_, "pKeyNamesDead", [&](uint64_t p) {
             const uint64_t str = pointer(p, fmt::format("pKeyNamesDead[{}]", names.size()), true);
-            if (str != 0) names.push_back(string(str, fmt::format("dead-key name {}", names.size())));
+            if (str != 0) names.push_back(string(str, [&] { return fmt::format("dead-key name {}", names.size()); }));
             return str != 0;
         });
     }
@@ -212,6 +249,7 @@ private:
                                     count));
         if (!img_.contains(table, 2u * count))
             throw Error(fmt::format("the scan-code table at {} ({} entries) runs off the image", hex(table), count));
+        charge(2u * count, "the scan-code table", table);
         for (unsigned i = 0; i < count; ++i)
             out_.layout.scanCodes.push_back(img_.u16(table + 2 * i, "scan-code entry"));
     }
@@ -229,6 +267,7 @@ private:
     const MappedImage& img_;
     unsigned           P_;  // width of a pointer field
     Decoded&           out_;
+    uint64_t           left_;  // bytes the walk may still read
 };
 
 }  // namespace

@@ -118,7 +118,7 @@ uint64_t sizeOf(Record record, unsigned P) {
     return 0;
 }
 
-std::string fieldName(Field field) {
+std::string_view fieldName(Field field) {
     switch (field) {
 #define KBD_SIZE(record, size)
 #define KBD_FIELD(record, field, offset) \

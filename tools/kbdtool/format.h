@@ -66,6 +66,6 @@ enum class Field {
 uint64_t offsetOf(Field field, unsigned P);
 uint64_t sizeOf(Record record, unsigned P);
 // "KBDTABLES.pDeadKey".
-std::string fieldName(Field field);
+std::string_view fieldName(Field field);
 
 }  // namespace kbd

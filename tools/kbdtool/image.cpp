@@ -26,11 +26,14 @@ namespace COFF = llvm::COFF;
 namespace endian = llvm::support::endian;
 using llvm::object::COFFObjectFile;
 
-// Inputs larger than this are refused before they are read: no layout image
-// comes near it, and it bounds what a hostile file can make us allocate.
-constexpr uint64_t kMaxFileSize = uint64_t{256} << 20;
+// Inputs larger than this are refused before they are read: a layout image
+// is a few kilobytes, and this bounds what a hostile file can make us
+// allocate and read.
+constexpr uint64_t kMaxFileSize = uint64_t{1} << 20;
 // The same for the mapping a file asks for (SizeOfImage).
-constexpr uint32_t kMaxImageSize = uint32_t{64} << 20;
+constexpr uint32_t kMaxImageSize = uint32_t{4} << 20;
+// Bytes read from a file before the rest: enough for the DOS header.
+constexpr size_t kHeadSize = 64;
 
 // Highest address + 1 a mapping may reach: the 32-bit address space for a
 // PE32 image, the lower half of a 48-bit one for PE32+.
@@ -239,18 +242,65 @@ void applyRelocations(std::vector<uint8_t>& memory, const std::vector<Relocation
     }
 }
 
+// ---- What a file is ----------------------------------------------------------
+
+bool hasMzHeader(llvm::ArrayRef<uint8_t> head) { return head.size() >= 2 && head[0] == 'M' && head[1] == 'Z'; }
+
+// The machines a COFF object of interest is built for, by name; a file that
+// begins with any other machine number is not called an object file.
+const char* objectMachine(llvm::ArrayRef<uint8_t> head) {
+    if (head.size() < sizeof(llvm::object::coff_file_header)) return nullptr;
+    switch (endian::read16le(head.data())) {
+    case COFF::IMAGE_FILE_MACHINE_I386: return "x86";
+    case COFF::IMAGE_FILE_MACHINE_AMD64: return "x64";
+    case COFF::IMAGE_FILE_MACHINE_ARM64: return "ARM64";
+    case COFF::IMAGE_FILE_MACHINE_ARM64EC: return "ARM64EC";
+    case COFF::IMAGE_FILE_MACHINE_ARM64X: return "ARM64X";
+    case COFF::IMAGE_FILE_MACHINE_ARMNT: return "ARM";
+    default: return nullptr;
+    }
+}
+
+[[noreturn]] void notAnImage(llvm::ArrayRef<uint8_t> head) {
+    if (!hasMzHeader(head)) throw Error("not a PE image: it does not begin with an MZ header");
+    throw Error("not a PE image: its MZ header leads to no PE signature");
+}
+
+// Refuses a whole file (padded with zeros past its end) that is no PE image,
+// saying what it is: a COFF object only when it parses as one for a machine
+// named above.
+void identify(const llvm::MemoryBufferRef& buffer, llvm::ArrayRef<uint8_t> file) {
+    if (llvm::identify_magic(buffer.getBuffer()) == llvm::file_magic::pecoff_executable) return;
+    if (const char* machine = objectMachine(file); machine && !hasMzHeader(file)) {
+        auto object = COFFObjectFile::create(buffer);
+        if (object) throw Error(fmt::format("a COFF object file for {}, not an image", machine));
+        llvm::consumeError(object.takeError());
+    }
+    notAnImage(file);
+}
+
+// Reads a file, looking at its first bytes and its size before the rest: a
+// file that cannot be a PE image, or is too large for one, is refused
+// without being read.
 std::vector<uint8_t> readFile(const std::string& path) {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) throw Error(ec ? ec.message() : "not a regular file");
     const uintmax_t size = std::filesystem::file_size(path, ec);
     if (ec) throw Error(ec.message());
-    if (size > kMaxFileSize)
-        throw Error(fmt::format("{} bytes is too large for a PE image (limit {})", size, kMaxFileSize));
     std::ifstream in(path, std::ios::binary);
     if (!in) throw Error(fmt::format("cannot open: {}", std::generic_category().message(errno)));
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (static_cast<uintmax_t>(in.gcount()) != size) throw Error("read error");
+    const size_t head = static_cast<size_t>(std::min<uintmax_t>(size, kHeadSize));
+    std::vector<uint8_t> bytes(head);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(head));
+    if (static_cast<size_t>(in.gcount()) != head) throw Error("read error");
+    // Only an image, or an object file that may be named as one, is read on.
+    if (!hasMzHeader(bytes) && !objectMachine(bytes)) notAnImage(bytes);
+    if (size > kMaxFileSize)
+        throw Error(fmt::format("{} bytes is too large for a layout image (limit {})", size, kMaxFileSize));
+    bytes.resize(static_cast<size_t>(size));
+    const std::streamsize rest = static_cast<std::streamsize>(size - head);
+    in.read(reinterpret_cast<char*>(bytes.data() + head), rest);
+    if (in.gcount() != rest) throw Error("read error");
     return bytes;
 }
 
@@ -264,7 +314,7 @@ MappedImage MappedImage::load(const std::string& path, std::optional<uint64_t> b
 
 MappedImage MappedImage::fromBytes(std::vector<uint8_t> bytes, std::optional<uint64_t> base) {
     if (bytes.size() > kMaxFileSize)
-        throw Error(fmt::format("{} bytes is too large for a PE image (limit {})", bytes.size(), kMaxFileSize));
+        throw Error(fmt::format("{} bytes is too large for a layout image (limit {})", bytes.size(), kMaxFileSize));
     MappedImage img;
     img.file_ = std::move(bytes);
 
@@ -272,11 +322,7 @@ MappedImage MappedImage::fromBytes(std::vector<uint8_t> bytes, std::optional<uin
     std::copy(img.file_.begin(), img.file_.end(), padded.begin());
     const llvm::ArrayRef<uint8_t> file(padded.data(), img.file_.size());
     const llvm::MemoryBufferRef buffer(llvm::toStringRef(file), "");
-    switch (llvm::identify_magic(buffer.getBuffer())) {
-    case llvm::file_magic::pecoff_executable: break;
-    case llvm::file_magic::coff_object: throw Error("a COFF object file, not an image");
-    default: throw Error("not a PE image (no MZ header leading to a PE signature)");
-    }
+    identify(buffer, file);
     auto parsed = COFFObjectFile::create(buffer);
     if (!parsed) throw Error("damaged PE image: " + llvm::toString(parsed.takeError()));
     const COFFObjectFile& obj = **parsed;
@@ -339,15 +385,25 @@ uint64_t MappedImage::u64(uint64_t va, std::string_view what) const {
 }
 
 uint32_t MappedImage::computedChecksum() const {
+    // The 16-bit words of the file (a last odd byte padded with zero), added
+    // with end-around carry; in 64 bits the carries can wait to the end.
+    // Eight bytes at a time: the loop runs for every file mapped.
+    const uint8_t* p = file_.data();
+    const size_t n = file_.size();
     uint64_t sum = 0;
-    for (size_t i = 0; i < file_.size(); i += 2) {
-        if (i >= h_.checkSumOffset && i < h_.checkSumOffset + 4) continue;
-        const uint32_t word = file_[i] | (i + 1 < file_.size() ? file_[i + 1] << 8 : 0);
-        sum += word;
-        sum = (sum & 0xFFFF) + (sum >> 16);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const uint64_t w = endian::read64le(p + i);
+        sum += (w & 0xFFFF) + (w >> 16 & 0xFFFF) + (w >> 32 & 0xFFFF) + (w >> 48);
     }
-    sum = (sum & 0xFFFF) + (sum >> 16);
-    return static_cast<uint32_t>(sum + file_.size());
+    auto word = [&](size_t at) -> uint64_t { return p[at] | (at + 1 < n ? p[at + 1] << 8 : 0); };
+    for (; i < n; i += 2) sum += word(i);
+    // The words that begin in the CheckSum field count as zero.
+    for (size_t at = h_.checkSumOffset + (h_.checkSumOffset & 1); at < uint64_t{h_.checkSumOffset} + 4 && at < n;
+         at += 2)
+        sum -= word(at);
+    while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+    return static_cast<uint32_t>(sum + n);
 }
 
 }  // namespace kbd

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -110,6 +111,12 @@ public:
     // The export of that name, or none.
     std::optional<Export> findExport(std::string_view name) const;
 
+    // What running its exports gave, kept by runExport (emulator.h) so that
+    // each runs once: a mapping never changes, so neither does what its code
+    // returns. Copies of a mapping share it.
+    struct ExportRuns;
+    std::shared_ptr<ExportRuns>& exportRuns() const { return exportRuns_; }
+
     // The mapped image: SizeOfImage bytes, relocated for base().
     std::span<const uint8_t> memory() const { return memory_; }
 
@@ -134,6 +141,7 @@ private:
     std::vector<Relocation>    relocations_;
     ExportTable                exports_;
     std::vector<DataDirectory> directories_;
+    mutable std::shared_ptr<ExportRuns> exportRuns_;
 };
 
 }  // namespace kbd
