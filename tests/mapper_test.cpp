@@ -181,6 +181,12 @@ TEST(Mapper, FaultingExportCodeIsStopped) {
         // Instructions the CPU model would run quietly: the export stops before them.
         {"hlt", [](Copy& c) { c.code({0xB8, 1, 0, 0, 0, 0xF4}); },
          "hlt at pc 0x10001005 (RVA 0x1005) halts the processor instead of returning"},
+        // Undefined encodings the CPU model aborts on while translating; the
+        // cases after them prove the next runs get a working engine.
+        {"far jmp through a register", [](Copy& c) { c.code({0x90, 0xFF, 0xEA}); },
+         "cannot translate the code reached after pc 0x10001000"},
+        {"far call through a register", [](Copy& c) { c.code({0xFF, 0xDA}); },
+         "cannot translate the code reached after pc 0x10001000"},
         {"cli", [](Copy& c) { c.code({0xFA, 0xC3}); }, "privileged instruction (cli) at pc 0x10001000"},
         {"in", [](Copy& c) { c.code({0xEC, 0xC3}); }, "privileged instruction (in)"},
         {"mov to cr0", [](Copy& c) { c.code({0x0F, 0x22, 0xC0, 0xC3}); }, "(mov to a control register)"},

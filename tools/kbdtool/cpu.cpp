@@ -1,6 +1,8 @@
 #include "cpu.h"
 
 #include <algorithm>
+#include <csetjmp>
+#include <csignal>
 #include <cstdlib>
 #include <new>
 #include <cstring>
@@ -348,6 +350,45 @@ std::vector<Region> blocksOf(const CpuRun& r) {
     return out;
 }
 
+// Unicorn 2.0 aborts the whole process when its translator meets some
+// undefined encodings (a far jump or call through a register: FF /3 or FF /5
+// with a register operand) before any hook can refuse them. While an engine
+// runs, SIGABRT jumps back here instead; the engine it happened in is never
+// used or closed again (closing it may abort too), only kept reachable.
+thread_local sigjmp_buf* tAbortJump = nullptr;
+
+extern "C" void onModelAbort(int) {
+    if (tAbortJump) siglongjmp(*tAbortJump, 1);
+}
+
+std::vector<std::unique_ptr<Cpu>>& abandonedEngines() {
+    static auto* engines = new std::vector<std::unique_ptr<Cpu>>;
+    return *engines;
+}
+
+// Runs the engine with SIGABRT caught; false when the model aborted.
+bool runGuarded(Cpu& cpu, const CpuRun& run, const std::vector<Region>& want, CpuStop& stop) {
+    struct sigaction mine {}, old {};
+    mine.sa_handler = onModelAbort;
+    sigemptyset(&mine.sa_mask);
+    sigaction(SIGABRT, &mine, &old);
+    sigjmp_buf jump;
+    const bool aborted = sigsetjmp(jump, 1) != 0;
+    if (!aborted) {
+        tAbortJump = &jump;
+        try {
+            stop = cpu.run(run, want);
+        } catch (...) {
+            tAbortJump = nullptr;
+            sigaction(SIGABRT, &old, nullptr);
+            throw;
+        }
+    }
+    tAbortJump = nullptr;
+    sigaction(SIGABRT, &old, nullptr);
+    return !aborted;
+}
+
 }  // namespace
 
 CpuStop runOnCpu(const CpuRun& run) {
@@ -367,7 +408,18 @@ CpuStop runOnCpu(const CpuRun& run) {
     }
     std::rotate(engines.begin(), it, it + 1);
     try {
-        return engines.front()->run(run, want);
+        CpuStop stop;
+        if (runGuarded(*engines.front(), run, want, stop)) return stop;
+        // What else the model holds may be in doubt too: every engine of this
+        // thread is set aside, and the next runs start new ones.
+        for (auto& pool : pools) {
+            for (auto& e : pool) abandonedEngines().push_back(std::move(e));
+            pool.clear();
+        }
+        stop = CpuStop{};
+        stop.why = CpuStop::Why::Untranslatable;
+        stop.pc = run.trace && !run.trace->empty() ? run.trace->back().address : run.entry;
+        return stop;
     } catch (...) {
         engines.erase(engines.begin());  // its mappings are in doubt: start afresh next time
         throw;

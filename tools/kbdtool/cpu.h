@@ -47,6 +47,7 @@ struct CpuStop {
         Forbidden,   // stopped before `forbidden` at pc
         Budget,      // ran maxInstructions without returning
         Halted,      // the model stopped on its own (err tells why, if it says)
+        Untranslatable,  // the model gave up translating code it reached (an undefined encoding)
     };
     enum class Access { Fetch, Read, Write };
     Why        why = Why::Halted;

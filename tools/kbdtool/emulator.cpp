@@ -112,6 +112,9 @@ public:
             }
             break;
         case Why::Budget: fail("did not return within {} instructions (stopped at pc {})", kMaxInstructions, place(s.pc));
+        case Why::Untranslatable:
+            fail("the CPU model cannot translate the code reached after pc {} (an undefined instruction encoding)",
+                 place(s.pc));
         case Why::Halted: break;
         }
         if (s.err != 0) fail("{} at pc {}", cpuErrorText(s.err), place(s.pc));
