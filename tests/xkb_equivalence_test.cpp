@@ -158,10 +158,10 @@ void systematic(Comparison& c, const kbd::Layout& layout) {
 }
 
 // A seeded random stream: chords, dead chords, Caps Lock and Num Lock.
-void randomStream(Comparison& c, const kbd::Layout& layout, size_t events, uint32_t seed) {
+void randomStream(Comparison& c, const kbd::Layout& layout, size_t events, uint32_t rngStart) {
     const auto chords = everyChord();
     const auto deads = deadChords(layout, false);
-    std::mt19937 rng(seed);
+    std::mt19937 rng(rngStart);
     std::uniform_int_distribution<size_t> pickChord(0, chords.size() - 1);
     std::uniform_int_distribution<size_t> pickDead(0, deads.empty() ? 0 : deads.size() - 1);
     std::uniform_int_distribution<int> kind(0, 99);
