@@ -233,25 +233,40 @@ bool layoutOrTip(const Text& klid, DWORD flags) {
     return fn(arg.s, flags) != FALSE;
 }
 
+void reenable(const Plan& plan) {
+    for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], 0);
+}
+
 // The current user's entries for the KLIDs the plan removes: the tip first,
-// then whatever Preload and Substitutes still name.
-bool cleanUpUser(Plan& plan, DWORD& error) {
+// then whatever Preload and Substitutes still name. When the user's list
+// cannot be read, the tips are put back and gMessage says why.
+bool cleanUpUser(Plan& plan) {
     if (plan.removedCount == 0) return true;
     for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], kIlotUninstall);
     UserSnapshot user;
-    if (!readUser(user, error)) return false;
-    planUserCleanup(user, plan);
-    return plan.status == Status::Ok;
-}
-
-void reenable(const Plan& plan) {
-    for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], 0);
+    DWORD error = 0;
+    if (readUser(user, error)) {
+        planUserCleanup(user, plan);
+        if (plan.status == Status::Ok) return true;
+    }
+    reenable(plan);
+    gMessage.clear().add(L"Cannot read your keyboard list: ").error(error);
+    return false;
 }
 
 // ---- Install -----------------------------------------------------------------------------------
 Snapshot gSnapshot;
 Plan gPlan;
 Journal gJournal;
+
+// Every keyboard layout's key, into gSnapshot; when they cannot be read,
+// gMessage says why.
+bool snapshotLayouts() {
+    DWORD error = 0;
+    if (readLayouts(gSnapshot, error)) return true;
+    gMessage.clear().add(L"Cannot read the keyboard layouts in HKLM\\").add(kLayoutsPath).add(L": ").error(error);
+    return false;
+}
 
 DWORD failWith(const Options& o, const wchar_t* what) {
     gMessage.clear().add(what);
@@ -313,18 +328,10 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
 }
 
 [[gnu::noinline]] DWORD install(const Options& o) {
-    DWORD error = 0;
-    if (!readLayouts(gSnapshot, error)) {
-        gMessage.clear().add(L"Cannot read the keyboard layouts in HKLM\\").add(kLayoutsPath).add(L": ").error(error);
-        return tell(o, kFailed, gMessage.s);
-    }
+    if (!snapshotLayouts()) return tell(o, kFailed, gMessage.s);
     planInstall(gSnapshot, o.language, Text::of(reinterpret_cast<const char16_t*>(kVersion)), gPlan);
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Setup refused: ").ascii(describe(gPlan.status)).s);
-    if (!cleanUpUser(gPlan, error)) {
-        reenable(gPlan);
-        gMessage.clear().add(L"Cannot read your keyboard list: ").error(error);
-        return tell(o, kFailed, gMessage.s);
-    }
+    if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
 
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
@@ -379,22 +386,14 @@ bool uninstallEntryExists() {
 }
 
 [[gnu::noinline]] DWORD uninstall(const Options& o) {
-    DWORD error = 0;
-    if (!readLayouts(gSnapshot, error)) {
-        gMessage.clear().add(L"Cannot read the keyboard layouts in HKLM\\").add(kLayoutsPath).add(L": ").error(error);
-        return tell(o, kFailed, gMessage.s);
-    }
+    if (!snapshotLayouts()) return tell(o, kFailed, gMessage.s);
     planUninstall(gSnapshot, gPlan);
     const bool entry = uninstallEntryExists();
     if (gPlan.status == Status::NotInstalled && !entry)
         return tell(o, kDone, L"The Qelvo keyboard layout is not installed; nothing changed.");
     if (gPlan.status == Status::NotInstalled) gPlan.status = Status::Ok;   // the files and the entry remain
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Uninstall refused: ").ascii(describe(gPlan.status)).s);
-    if (!cleanUpUser(gPlan, error)) {
-        reenable(gPlan);
-        gMessage.clear().add(L"Cannot read your keyboard list: ").error(error);
-        return tell(o, kFailed, gMessage.s);
-    }
+    if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
 
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
