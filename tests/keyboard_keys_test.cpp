@@ -80,7 +80,9 @@ TEST(KeyboardKeys, TheDrawnKeyboardIsTheTablesKeyboard) {
         const auto& a = spots[i - 1];
         const auto& b = spots[i];
         EXPECT_LE(a.y, b.y) << i;  // top row first
-        if (a.y == b.y) EXPECT_LE(a.x + a.w, b.x) << i;  // left to right, no overlap
+        if (a.y == b.y) {
+            EXPECT_LE(a.x + a.w, b.x) << i;  // left to right, no overlap
+        }
     }
     EXPECT_EQ(kbd::domCode({kbd::Prefix::None, 0xFF}), "");
 }
