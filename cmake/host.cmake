@@ -30,6 +30,7 @@ add_library(kbdcore STATIC
     tools/kbdtool/forbidden.cpp
     tools/kbdtool/decode.cpp
     tools/kbdtool/simulate.cpp
+    tools/kbdtool/keyboard_keys.cpp
     tools/kbdtool/keyseq.cpp
     tools/kbdtool/format.cpp
     tools/kbdtool/text.cpp

@@ -8,7 +8,7 @@
 
 #include "error.h"
 #include "format.h"
-#include "keyboard.h"
+#include "keyboard_keys.h"
 
 namespace kbd {
 namespace {
@@ -50,14 +50,10 @@ KeyRef parseKey(std::string_view part, std::string_view chord) {
 }  // namespace
 
 std::optional<uint8_t> positionScanCode(std::string_view p) {
-    // The positions are those of the drawn keyboard (keyboard.h).
-    for (const KeySpot& k : keySpots()) {
-        const std::string_view pos = k.pos;
-        if (!pos.empty() && pos.size() == p.size() &&
-            std::equal(pos.begin(), pos.end(), p.begin(),
-                       [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); }))
-            return k.code;
-    }
+    // Position names are upper case in the key table; a chord may write them in either case.
+    std::string upper(p);
+    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (const auto k = keyByIso(upper)) return k->scan.code;
     return std::nullopt;
 }
 

@@ -2,7 +2,8 @@
 // keyboard sends (set 1, as the layout's scan-code tables index it), the
 // evdev key code the kernel turns it into, and the key's name in XKB's evdev
 // keycodes. Only the keys a layout can give characters on, and the modifier
-// and lock keys a typing session needs, are listed.
+// and lock keys a typing session needs, are listed; the facts come from
+// keyboard_keys.inc.
 #pragma once
 
 #include <cstdint>
