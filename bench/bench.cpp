@@ -12,12 +12,12 @@
 
 #include <benchmark/benchmark.h>
 
-#include "check.h"
-#include "decode.h"
-#include "dump.h"
-#include "image.h"
-#include "keyseq.h"
-#include "simulate.h"
+#include "kbd/check/check.h"
+#include "kbd/model/decoder.h"
+#include "kbd/views/dump.h"
+#include "kbd/image/mapped_image.h"
+#include "kbd/typing/chords.h"
+#include "kbd/typing/simulator.h"
 
 namespace {
 

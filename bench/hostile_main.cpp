@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "hostile.h"
+#include "support/hostile.h"
 
 namespace {
 

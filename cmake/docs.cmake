@@ -20,3 +20,13 @@ add_custom_target(linux-export
     WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
     COMMENT "Exporting the layout for Linux into docs/linux/"
     VERBATIM)
+
+# The learning page's picture in docs/ for the README: `cmake --build
+# build/host --target screenshot` retakes it. (A screenshot depends on fonts
+# and the browser's version, so no test compares it.)
+add_custom_target(screenshot
+    COMMAND /usr/bin/python3 ${CMAKE_SOURCE_DIR}/tests/browser/page_test.py
+            $<TARGET_FILE:kbdtool> ${KBD_IMAGE_X86} --screenshot ${CMAKE_SOURCE_DIR}/docs/page.png
+    DEPENDS kbdtool
+    COMMENT "Taking the learning page's picture into docs/page.png"
+    VERBATIM)

@@ -20,7 +20,7 @@ function(kbd_add_windows_program name)
     ExternalProject_Add(${name}
         SOURCE_DIR       ${P_SOURCE_DIR}
         BINARY_DIR       ${dir}
-        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_PROGRAM_TOOLCHAIN_${P_MACHINE}}.cmake
+        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${KBD_PROGRAM_TOOLCHAIN_${P_MACHINE}}.cmake
                          -DCMAKE_BUILD_TYPE=Release
         INSTALL_COMMAND  ""
         BUILD_ALWAYS     ON

@@ -1,6 +1,6 @@
 # Builds the layout image kbdQelvo.dll from include/, layout/ and resources/.
 # Included by the top-level project when it is configured with a Windows
-# cross toolchain (cmake/*-windows*.cmake), which names the image's kind:
+# cross toolchain (cmake/toolchains/*-windows*.cmake), which names the image's kind:
 # x86, wow64, x64 or arm64. All kinds build from the same table sources.
 
 set(KBD_LAYOUT_SOURCES

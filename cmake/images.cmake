@@ -13,7 +13,7 @@ foreach(kind IN LISTS KBD_IMAGE_KINDS)
     ExternalProject_Add(image-${kind}
         SOURCE_DIR       ${CMAKE_SOURCE_DIR}
         BINARY_DIR       ${CMAKE_BINARY_DIR}/image-${kind}
-        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_TOOLCHAIN_${kind}}.cmake
+        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${KBD_TOOLCHAIN_${kind}}.cmake
                          -DCMAKE_BUILD_TYPE=Release
         INSTALL_COMMAND  ""
         BUILD_ALWAYS     ON

@@ -13,7 +13,7 @@ foreach(machine IN LISTS KBD_SETUP_MACHINES)
     ExternalProject_Add(setup-${machine}
         SOURCE_DIR       ${CMAKE_SOURCE_DIR}/installer
         BINARY_DIR       ${CMAKE_BINARY_DIR}/setup-${machine}
-        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/${KBD_PROGRAM_TOOLCHAIN_${machine}}.cmake
+        CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${KBD_PROGRAM_TOOLCHAIN_${machine}}.cmake
                          -DCMAKE_BUILD_TYPE=Release
                          -DKBD_VERSION=${PROJECT_VERSION}
                          -DKBD_IMAGE_X86=${KBD_IMAGE_X86}
@@ -56,7 +56,7 @@ set(KBD_BUNDLE_LIST ${CMAKE_BINARY_DIR}/bundle.txt)
 
 # ---- Tests of the setups ------------------------------------------------------------
 if(KBD_BUILD_TESTS AND TARGET kbd_tests)
-    # tests/setup_test.cpp reads the three setups with LLVM's COFF reader.
+    # tests/setup/setup_test.cpp reads the three setups with LLVM's COFF reader.
     target_compile_definitions(kbd_tests PRIVATE
         KBD_SETUP_X86_PATH="${KBD_SETUP_X86}"
         KBD_SETUP_X64_PATH="${KBD_SETUP_X64}"

@@ -1,6 +1,6 @@
 # Builds a small Windows program without a C runtime. Included by the
 # CMakeLists.txt of a program's own folder, configured with one of
-# cmake/{i686,x86_64,aarch64}-windows-program.cmake:
+# cmake/toolchains/{i686,x86_64,aarch64}-windows-program.cmake:
 #
 #   kbd_windows_program(NAME SOURCES a.cpp b.cpp
 #                       IMPORTS kernel32.def version.def
@@ -24,7 +24,7 @@
 set(KBD_WINDOWS_PROGRAM_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 if(NOT KBD_PROGRAM_MACHINE)
-    message(FATAL_ERROR "Configure with a cmake/*-windows-program.cmake toolchain file")
+    message(FATAL_ERROR "Configure with a cmake/toolchains/*-windows-program.cmake toolchain file")
 endif()
 set(KBD_DLLTOOL_MACHINE_x86   i386)
 set(KBD_DLLTOOL_MACHINE_x64   i386:x86-64)

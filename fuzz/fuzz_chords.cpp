@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "decode.h"
+#include "kbd/model/decoder.h"
 #include "fuzz_support.h"
-#include "keyseq.h"
-#include "simulate.h"
+#include "kbd/typing/chords.h"
+#include "kbd/typing/simulator.h"
 
 namespace {
 

@@ -11,12 +11,12 @@
 #include <optional>
 #include <vector>
 
-#include "check.h"
-#include "decode.h"
-#include "dump.h"
+#include "kbd/check/check.h"
+#include "kbd/model/decoder.h"
+#include "kbd/views/dump.h"
 #include "fuzz_support.h"
-#include "image.h"
-#include "version.h"
+#include "kbd/image/mapped_image.h"
+#include "kbd/image/version.h"
 
 namespace {
 

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "decode.h"
-#include "dump.h"
+#include "kbd/model/decoder.h"
+#include "kbd/views/dump.h"
 #include "fuzz_support.h"
-#include "image.h"
-#include "json.h"
-#include "keyseq.h"
-#include "simulate.h"
+#include "kbd/image/mapped_image.h"
+#include "kbd/model/layout_json.h"
+#include "kbd/typing/typed_json.h"
+#include "kbd/typing/chords.h"
+#include "kbd/typing/simulator.h"
 
 namespace {
 

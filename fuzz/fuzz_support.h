@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <exception>
 
-#include "error.h"
+#include "kbd/image/error.h"
 
 namespace fuzz {
 

@@ -19,8 +19,8 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "decode.h"
-#include "version.h"
+#include "kbd/model/decoder.h"
+#include "kbd/image/version.h"
 
 using nlohmann::json;
 

@@ -14,19 +14,20 @@
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 
-#include "charinfo.h"
-#include "check.h"
-#include "decode.h"
-#include "diff.h"
-#include "draw.h"
-#include "dump.h"
-#include "find_report.h"
-#include "html.h"
-#include "json.h"
-#include "keyseq.h"
-#include "text.h"
-#include "format.h"
-#include "xkb.h"
+#include "kbd/views/unicode_names.h"
+#include "kbd/check/check.h"
+#include "kbd/model/decoder.h"
+#include "kbd/views/diff.h"
+#include "kbd/views/draw.h"
+#include "kbd/views/dump.h"
+#include "kbd/views/find_report.h"
+#include "kbd/views/page.h"
+#include "kbd/model/layout_json.h"
+#include "kbd/typing/typed_json.h"
+#include "kbd/typing/chords.h"
+#include "kbd/model/char_labels.h"
+#include "kbd/model/layout_format.h"
+#include "kbd/xkb/export.h"
 
 namespace {
 

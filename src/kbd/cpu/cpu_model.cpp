@@ -1,0 +1,431 @@
+#include "kbd/cpu/cpu_model.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <csignal>
+#include <cstdlib>
+#include <new>
+#include <cstring>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include <unicorn/unicorn.h>
+
+namespace kbd {
+namespace {
+
+constexpr uint64_t kPage = 0x1000;
+constexpr uint64_t kStackSize = 0x10000;
+// Longest x86 instruction; enough bytes for the forbidden-instruction test.
+constexpr size_t kMaxInstruction = 15;
+
+uint32_t ucProt(uint32_t access) {
+    uint32_t p = UC_PROT_NONE;
+    if (access & kPageRead) p |= UC_PROT_READ;
+    if (access & kPageWrite) p |= UC_PROT_WRITE;
+    if (access & kPageExec) p |= UC_PROT_EXEC;
+    return p;
+}
+
+struct Region {
+    uint64_t address = 0, size = 0;
+    uint32_t prot = 0;
+    bool operator==(const Region&) const = default;
+};
+
+// What the hooks see and record during one run.
+struct RunState {
+    Isa                      isa = Isa::X86;
+    uint64_t                 base = 0;
+    std::span<const uint8_t> memory;
+    uint64_t                 sentinel = 0;
+    uint64_t                 max = 0;
+    uint64_t                 count = 0;
+    std::vector<Executed>*   trace = nullptr;
+    bool                     returned = false, budget = false, faulted = false, interrupted = false;
+    uc_mem_type              faultType = UC_MEM_READ;
+    uint64_t                 faultAddress = 0;
+    int                      faultSize = 0;
+    uint32_t                 interrupt = 0;
+    std::optional<Forbidden> forbidden;
+    uint64_t                 forbiddenAt = 0;
+};
+
+void onCode(uc_engine* uc, uint64_t address, uint32_t size, void* user) {
+    RunState& st = *static_cast<RunState*>(user);
+    if (++st.count > st.max) {
+        st.budget = true;
+        uc_emu_stop(uc);
+        return;
+    }
+    // Code can only run from the image: it is the one executable mapping.
+    if (address >= st.base && address - st.base < st.memory.size()) {
+        const uint64_t off = address - st.base;
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxInstruction, st.memory.size() - off));
+        if (auto f = forbiddenInstruction(st.isa, st.memory.subspan(off, n))) {
+            st.forbidden = f;
+            st.forbiddenAt = address;
+            uc_emu_stop(uc);  // before the instruction runs
+            return;
+        }
+    }
+    if (st.trace) st.trace->push_back({address, size});
+}
+
+bool onInvalidMemory(uc_engine*, uc_mem_type type, uint64_t address, int size, int64_t, void* user) {
+    RunState& st = *static_cast<RunState*>(user);
+    if (type == UC_MEM_FETCH_UNMAPPED && address == st.sentinel) {
+        st.returned = true;
+    } else if (!st.faulted) {
+        st.faulted = true;
+        st.faultType = type;
+        st.faultAddress = address;
+        st.faultSize = size;
+    }
+    return false;  // stop
+}
+
+void onInterrupt(uc_engine* uc, uint32_t intno, void* user) {
+    RunState& st = *static_cast<RunState*>(user);
+    st.interrupted = true;
+    st.interrupt = intno;
+    uc_emu_stop(uc);
+}
+
+class Cpu {
+public:
+    explicit Cpu(Isa isa) : isa_(isa) {
+        uc_arch arch = UC_ARCH_X86;
+        uc_mode mode = UC_MODE_32;
+        if (isa == Isa::X64) mode = UC_MODE_64;
+        if (isa == Isa::Arm64) arch = UC_ARCH_ARM64, mode = UC_MODE_ARM;
+        uc_engine* raw = nullptr;
+        check(uc_open(arch, mode, &raw), "starting the CPU model");
+        uc_.reset(raw);
+        uc_hook h = 0;
+        check(uc_hook_add(uc(), &h, UC_HOOK_CODE, reinterpret_cast<void*>(&onCode), &state_, 1, 0),
+              "installing the code hook");
+        check(uc_hook_add(uc(), &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&onInvalidMemory), &state_, 1, 0),
+              "installing the memory hook");
+        check(uc_hook_add(uc(), &h, UC_HOOK_INTR, reinterpret_cast<void*>(&onInterrupt), &state_, 1, 0),
+              "installing the interrupt hook");
+        if (isa == Isa::Arm64) {
+            // FP/SIMD access at EL0 and EL1 (CPACR_EL1.FPEN).
+            setReg(UC_ARM64_REG_CPACR_EL1, reg(UC_ARM64_REG_CPACR_EL1) | (uint64_t{3} << 20));
+        } else {
+            // Let SSE instructions run: CR0.EM clear, CR0.MP and CR4.OSFXSR
+            // and OSXMMEXCPT set.
+            setReg(UC_X86_REG_CR0, (reg(UC_X86_REG_CR0) & ~uint64_t{1 << 2}) | (1 << 1));
+            setReg(UC_X86_REG_CR4, reg(UC_X86_REG_CR4) | (1 << 9) | (1 << 10));
+        }
+        // The registers every run starts from.
+        uc_context* ctx = nullptr;
+        check(uc_context_alloc(uc(), &ctx), "saving the CPU state");
+        fresh_.reset(ctx);
+        check(uc_context_save(uc(), fresh_.get()), "saving the CPU state");
+    }
+
+    // True when the image's blocks are mapped as `want` says already.
+    bool holds(const std::vector<Region>& want) const { return mapped_ == want; }
+
+    CpuStop run(const CpuRun& r, const std::vector<Region>& want) {
+        if (r.maxInstructions == 0) throw std::runtime_error("CPU model: a run needs an instruction budget");
+        const uint64_t stackTop = load(r, want);
+        check(uc_context_restore(uc(), fresh_.get()), "resetting the CPU state");
+        state_ = RunState{};
+        state_.isa = isa_;
+        state_.base = r.base;
+        state_.memory = r.memory;
+        state_.sentinel = stackTop + kPage;
+        state_.max = r.maxInstructions;
+        state_.trace = r.trace;
+        pushReturnAddress(stackTop);
+
+        const uc_err err = uc_emu_start(uc(), r.entry, state_.sentinel, 0, 0);
+        CpuStop stop;
+        stop.pc = pc();
+        stop.err = err;
+        if (state_.forbidden) {
+            stop.why = CpuStop::Why::Forbidden;
+            stop.forbidden = state_.forbidden;
+            stop.pc = state_.forbiddenAt;
+        } else if (state_.budget) {
+            stop.why = CpuStop::Why::Budget;
+        } else if (state_.returned || (err == UC_ERR_OK && stop.pc == state_.sentinel)) {
+            stop.why = CpuStop::Why::Returned;
+            stop.result = result();
+            stop.err = 0;
+        } else if (state_.faulted) {
+            stop.why = CpuStop::Why::MemoryFault;
+            stop.faultAddress = state_.faultAddress;
+            stop.faultSize = state_.faultSize;
+            switch (state_.faultType) {
+            case UC_MEM_FETCH_UNMAPPED: stop.faultUnmapped = true; [[fallthrough]];
+            case UC_MEM_FETCH_PROT: stop.faultAccess = CpuStop::Access::Fetch; break;
+            case UC_MEM_WRITE_UNMAPPED: stop.faultUnmapped = true; [[fallthrough]];
+            case UC_MEM_WRITE_PROT: stop.faultAccess = CpuStop::Access::Write; break;
+            case UC_MEM_READ_UNMAPPED: stop.faultUnmapped = true; [[fallthrough]];
+            default: stop.faultAccess = CpuStop::Access::Read; break;
+            }
+        } else if (state_.interrupted) {
+            stop.why = CpuStop::Why::Interrupt;
+            stop.interrupt = state_.interrupt;
+        }
+        return stop;
+    }
+
+private:
+    struct Close {
+        void operator()(uc_engine* uc) const { uc_close(uc); }
+        void operator()(uc_context* c) const { uc_context_free(c); }
+    };
+    struct Free {
+        void operator()(uint8_t* p) const { std::free(p); }
+    };
+
+    uc_engine* uc() const { return uc_.get(); }
+
+    void check(uc_err err, const char* doing) const {
+        if (err != UC_ERR_OK) throw std::runtime_error(std::string("CPU model: ") + doing + ": " + uc_strerror(err));
+    }
+    uint64_t reg(int id) const {
+        uint64_t v = 0;  // the model writes 4 bytes for a 32-bit register
+        check(uc_reg_read(uc(), id, &v), "reading a register");
+        return v;
+    }
+    void setReg(int id, uint64_t v) { check(uc_reg_write(uc(), id, &v), "setting a register"); }
+
+    uint64_t pc() const {
+        switch (isa_) {
+        case Isa::X86: return reg(UC_X86_REG_EIP) & 0xFFFFFFFF;
+        case Isa::X64: return reg(UC_X86_REG_RIP);
+        case Isa::Arm64: return reg(UC_ARM64_REG_PC);
+        }
+        return 0;
+    }
+
+    uint64_t result() const {
+        switch (isa_) {
+        case Isa::X86: return (reg(UC_X86_REG_EDX) & 0xFFFFFFFF) << 32 | (reg(UC_X86_REG_EAX) & 0xFFFFFFFF);
+        case Isa::X64: return reg(UC_X86_REG_RAX);
+        case Isa::Arm64: return reg(UC_ARM64_REG_X0);
+        }
+        return 0;
+    }
+
+    // The caller's frame: the return address where the callee finds it.
+    void pushReturnAddress(uint64_t stackTop) {
+        const uint64_t ret = state_.sentinel;
+        switch (isa_) {
+        case Isa::X86: {
+            const uint64_t esp = stackTop - 0x100 - 4;
+            const uint32_t v = static_cast<uint32_t>(ret);
+            std::memcpy(stackBytes(esp), &v, sizeof v);
+            setReg(UC_X86_REG_ESP, esp);
+            break;
+        }
+        case Isa::X64: {
+            // 16-byte aligned with 32 bytes of home space for the callee,
+            // then the return address pushed by the call.
+            const uint64_t rsp = stackTop - 0x100 - 8;
+            std::memcpy(stackBytes(rsp), &ret, sizeof ret);
+            setReg(UC_X86_REG_RSP, rsp);
+            break;
+        }
+        case Isa::Arm64:
+            setReg(UC_ARM64_REG_SP, stackTop - 0x100);
+            setReg(UC_ARM64_REG_X30, ret);
+            break;
+        }
+    }
+
+    // Makes the engine's memory the image's blocks and a stack, reusing what
+    // the last run mapped where it matches; returns the stack's top. The
+    // memory is this object's own (mapped by pointer), so it is written
+    // directly: writing through the model into pages it holds read-only
+    // costs a rebuild of its memory map each time.
+    uint64_t load(const CpuRun& r, const std::vector<Region>& want) {
+        const uint64_t imageSize = r.pages.size() * kPage;
+        if (r.memory.size() > imageSize) throw std::runtime_error("CPU model: the image is larger than its pages");
+        // A stack clear of the image with an unmapped page on each side, and
+        // above the upper guard the return address, which is never mapped:
+        // reaching it can only mean the export returned. Candidates are 512
+        // MiB apart and an image is smaller, so it meets one at most.
+        const uint64_t imageEnd = r.base + imageSize;
+        uint64_t stack = 0;
+        for (uint64_t s : {0x00100000ull, 0x20100000ull, 0x40100000ull, 0x60100000ull}) {
+            if (s + kStackSize + 2 * kPage <= r.base || s - kPage >= imageEnd) {
+                stack = s;
+                break;
+            }
+        }
+        if (stack == 0) throw std::runtime_error("CPU model: no room for a stack beside the image");
+
+        const bool kept = want == mapped_;
+        if (!kept) {
+            for (const Region& m : mapped_) check(uc_mem_unmap(uc(), m.address, m.size), "unmapping the last image");
+            mapped_.clear();
+            if (imageSize > capacity_) {
+                image_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, imageSize)));
+                if (!image_) throw std::bad_alloc();
+                capacity_ = imageSize;
+            }
+            for (const Region& w : want)
+                check(uc_mem_map_ptr(uc(), w.address, w.size, w.prot, image_.get() + (w.address - r.base)),
+                      "mapping the image");
+            mapped_ = want;
+        }
+        if (stack != stackAt_) {
+            if (stackAt_) check(uc_mem_unmap(uc(), stackAt_, kStackSize), "unmapping the stack");
+            stackAt_ = 0;
+            if (!stack_) stack_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, kStackSize)));
+            if (!stack_) throw std::bad_alloc();
+            check(uc_mem_map_ptr(uc(), stack, kStackSize, UC_PROT_READ | UC_PROT_WRITE, stack_.get()),
+                  "mapping the stack");
+            stackAt_ = stack;
+        }
+        std::memset(stack_.get(), 0, kStackSize);
+
+        // New bytes replace the old. The code cannot write to the image, so
+        // the bytes there are still those of the last image loaded; code
+        // translated from bytes that changed is dropped, and only that:
+        // translating again costs more than the run.
+        if (!kept || loadedSize_ != r.memory.size()) {
+            std::memcpy(image_.get(), r.memory.data(), r.memory.size());
+            std::memset(image_.get() + r.memory.size(), 0, imageSize - r.memory.size());
+            if (kept) check(uc_ctl_remove_cache(uc(), r.base, imageEnd), "dropping translated code");
+            loadedSize_ = r.memory.size();
+        } else {
+            rewrite(r.base, r.memory);
+        }
+        return stack + kStackSize;
+    }
+
+    // Writes the bytes of the image that differ from those mapped, and drops
+    // the code translated from each changed stretch.
+    void rewrite(uint64_t base, std::span<const uint8_t> bytes) {
+        constexpr size_t kChunk = 64;
+        uint8_t* mapped = image_.get();
+        for (size_t at = 0; at < bytes.size();) {
+            const size_t n = std::min(kChunk, bytes.size() - at);
+            if (std::memcmp(mapped + at, bytes.data() + at, n) == 0) {
+                at += n;
+                continue;
+            }
+            size_t end = at + n;  // a stretch of changed chunks
+            while (end < bytes.size() &&
+                   std::memcmp(mapped + end, bytes.data() + end, std::min(kChunk, bytes.size() - end)) != 0)
+                end += std::min(kChunk, bytes.size() - end);
+            std::memcpy(mapped + at, bytes.data() + at, end - at);
+            check(uc_ctl_remove_cache(uc(), base + at, base + end), "dropping translated code");
+            at = end;
+        }
+    }
+
+    uint8_t* stackBytes(uint64_t va) { return stack_.get() + (va - stackAt_); }
+
+    Isa                                isa_;
+    // Declared before the engine: it must be closed before they are freed.
+    std::unique_ptr<uint8_t, Free>     image_;  // the image's pages, mapped by pointer
+    size_t                             capacity_ = 0;
+    std::unique_ptr<uint8_t, Free>     stack_;
+    uint64_t                           stackAt_ = 0;
+    std::vector<Region>                mapped_;  // the image's blocks as mapped now
+    uint64_t                           loadedSize_ = 0;  // bytes of the image in them
+    std::unique_ptr<uc_engine, Close>  uc_;
+    std::unique_ptr<uc_context, Close> fresh_;
+    RunState                           state_;
+};
+
+// The image's blocks of same-protection pages, as the engine maps them.
+std::vector<Region> blocksOf(const CpuRun& r) {
+    std::vector<Region> out;
+    for (size_t i = 0; i < r.pages.size();) {
+        size_t j = i;
+        while (j < r.pages.size() && r.pages[j] == r.pages[i]) ++j;
+        out.push_back({r.base + i * kPage, (j - i) * kPage, ucProt(r.pages[i])});
+        i = j;
+    }
+    return out;
+}
+
+// Unicorn 2.0 aborts the whole process when its translator meets some
+// undefined encodings (a far jump or call through a register: FF /3 or FF /5
+// with a register operand) before any hook can refuse them. While an engine
+// runs, SIGABRT jumps back here instead; the engine it happened in is never
+// used or closed again (closing it may abort too), only kept reachable.
+thread_local sigjmp_buf* tAbortJump = nullptr;
+
+extern "C" void onModelAbort(int) {
+    if (tAbortJump) siglongjmp(*tAbortJump, 1);
+}
+
+std::vector<std::unique_ptr<Cpu>>& abandonedEngines() {
+    static auto* engines = new std::vector<std::unique_ptr<Cpu>>;
+    return *engines;
+}
+
+// Runs the engine with SIGABRT caught; false when the model aborted.
+bool runGuarded(Cpu& cpu, const CpuRun& run, const std::vector<Region>& want, CpuStop& stop) {
+    struct sigaction mine {}, old {};
+    mine.sa_handler = onModelAbort;
+    sigemptyset(&mine.sa_mask);
+    sigaction(SIGABRT, &mine, &old);
+    sigjmp_buf jump;
+    const bool aborted = sigsetjmp(jump, 1) != 0;
+    if (!aborted) {
+        tAbortJump = &jump;
+        try {
+            stop = cpu.run(run, want);
+        } catch (...) {
+            tAbortJump = nullptr;
+            sigaction(SIGABRT, &old, nullptr);
+            throw;
+        }
+    }
+    tAbortJump = nullptr;
+    sigaction(SIGABRT, &old, nullptr);
+    return !aborted;
+}
+
+}  // namespace
+
+CpuStop runOnCpu(const CpuRun& run) {
+    // A few engines per instruction set, most recently used first: the same
+    // image is mapped at two bases in turn (the check maps it at a second
+    // one), and mapping anew costs far more than rewriting what changed.
+    constexpr size_t kEngines = 3;
+    thread_local std::vector<std::unique_ptr<Cpu>> pools[3];
+    std::vector<std::unique_ptr<Cpu>>& engines = pools[static_cast<int>(run.isa)];
+    const std::vector<Region> want = blocksOf(run);
+    auto it = std::find_if(engines.begin(), engines.end(), [&](const auto& e) { return e->holds(want); });
+    if (it == engines.end() && engines.size() < kEngines) {
+        engines.push_back(std::make_unique<Cpu>(run.isa));
+        it = engines.end() - 1;
+    } else if (it == engines.end()) {
+        it = engines.end() - 1;  // the least recently used
+    }
+    std::rotate(engines.begin(), it, it + 1);
+    try {
+        CpuStop stop;
+        if (runGuarded(*engines.front(), run, want, stop)) return stop;
+        // What else the model holds may be in doubt too: every engine of this
+        // thread is set aside, and the next runs start new ones.
+        for (auto& pool : pools) {
+            for (auto& e : pool) abandonedEngines().push_back(std::move(e));
+            pool.clear();
+        }
+        stop = CpuStop{};
+        stop.why = CpuStop::Why::Untranslatable;
+        stop.pc = run.trace && !run.trace->empty() ? run.trace->back().address : run.entry;
+        return stop;
+    } catch (...) {
+        engines.erase(engines.begin());  // its mappings are in doubt: start afresh next time
+        throw;
+    }
+}
+
+const char* cpuErrorText(int err) { return uc_strerror(static_cast<uc_err>(err)); }
+
+}  // namespace kbd

@@ -1,0 +1,148 @@
+#include "kbd/cpu/forbidden.h"
+
+namespace kbd {
+namespace {
+
+using Kind = Forbidden::Kind;
+
+// ---- x86 and x64 ---------------------------------------------------------------
+
+// One-byte opcodes, after any prefixes.
+struct OneByte {
+    uint8_t          opcode;
+    Kind             kind;
+    std::string_view name;
+};
+constexpr OneByte kOneByte[] = {
+    {0xF4, Kind::Halt,       "hlt"},
+    {0xFA, Kind::Privileged, "cli"},
+    {0xFB, Kind::Privileged, "sti"},
+    {0xE4, Kind::Privileged, "in"},
+    {0xE5, Kind::Privileged, "in"},
+    {0xEC, Kind::Privileged, "in"},
+    {0xED, Kind::Privileged, "in"},
+    {0xE6, Kind::Privileged, "out"},
+    {0xE7, Kind::Privileged, "out"},
+    {0xEE, Kind::Privileged, "out"},
+    {0xEF, Kind::Privileged, "out"},
+    {0x6C, Kind::Privileged, "ins"},
+    {0x6D, Kind::Privileged, "ins"},
+    {0x6E, Kind::Privileged, "outs"},
+    {0x6F, Kind::Privileged, "outs"},
+};
+
+// Two-byte opcodes 0F xx that are forbidden whatever follows.
+constexpr OneByte kTwoByte[] = {
+    {0x05, Kind::SystemCall, "syscall"},
+    {0x06, Kind::Privileged, "clts"},
+    {0x07, Kind::Privileged, "sysret"},
+    {0x08, Kind::Privileged, "invd"},
+    {0x09, Kind::Privileged, "wbinvd"},
+    {0x20, Kind::Privileged, "mov from a control register"},
+    {0x21, Kind::Privileged, "mov from a debug register"},
+    {0x22, Kind::Privileged, "mov to a control register"},
+    {0x23, Kind::Privileged, "mov to a debug register"},
+    {0x30, Kind::Privileged, "wrmsr"},
+    {0x32, Kind::Privileged, "rdmsr"},
+    {0x34, Kind::SystemCall, "sysenter"},
+    {0x35, Kind::Privileged, "sysexit"},
+};
+
+bool isLegacyPrefix(uint8_t b) {
+    switch (b) {
+    case 0xF0: case 0xF2: case 0xF3:                          // lock, repne, rep
+    case 0x2E: case 0x36: case 0x3E: case 0x26: case 0x64: case 0x65:  // segments
+    case 0x66: case 0x67:                                     // operand and address size
+        return true;
+    default: return false;
+    }
+}
+
+std::optional<Forbidden> x86(bool x64, std::span<const uint8_t> code) {
+    size_t i = 0;
+    // An instruction is at most 15 bytes, so are its prefixes.
+    while (i < code.size() && i < 14 && isLegacyPrefix(code[i])) ++i;
+    if (x64 && i < code.size() && (code[i] & 0xF0) == 0x40) ++i;  // REX
+    if (i >= code.size()) return std::nullopt;
+    const uint8_t op = code[i];
+    for (const OneByte& o : kOneByte)
+        if (o.opcode == op) return Forbidden{o.kind, o.name};
+    if (op != 0x0F || i + 1 >= code.size()) return std::nullopt;
+    const uint8_t op2 = code[i + 1];
+    for (const OneByte& o : kTwoByte)
+        if (o.opcode == op2) return Forbidden{o.kind, o.name};
+    if ((op2 != 0x00 && op2 != 0x01) || i + 2 >= code.size()) return std::nullopt;
+    // Groups 6 and 7: the ModRM byte's reg field picks the instruction.
+    const uint8_t modrm = code[i + 2];
+    const unsigned mod = modrm >> 6, reg = (modrm >> 3) & 7;
+    if (op2 == 0x00) {
+        if (reg == 2) return Forbidden{Kind::Privileged, "lldt"};
+        if (reg == 3) return Forbidden{Kind::Privileged, "ltr"};
+        return std::nullopt;
+    }
+    switch (modrm) {
+    case 0xC8: return Forbidden{Kind::Privileged, "monitor"};
+    case 0xC9: return Forbidden{Kind::Privileged, "mwait"};
+    case 0xF8: if (x64) return Forbidden{Kind::Privileged, "swapgs"}; break;
+    default: break;
+    }
+    if (mod == 3) return reg == 6 ? std::optional<Forbidden>(Forbidden{Kind::Privileged, "lmsw"}) : std::nullopt;
+    switch (reg) {
+    case 2: return Forbidden{Kind::Privileged, "lgdt"};
+    case 3: return Forbidden{Kind::Privileged, "lidt"};
+    case 6: return Forbidden{Kind::Privileged, "lmsw"};
+    case 7: return Forbidden{Kind::Privileged, "invlpg"};
+    default: return std::nullopt;
+    }
+}
+
+// ---- ARM64 -----------------------------------------------------------------------
+
+struct Encoding {
+    uint32_t         mask, bits;
+    Kind             kind;
+    std::string_view name;
+};
+constexpr Encoding kArm64[] = {
+    {0xFFFFFFFF, 0xD503207F, Kind::Halt,       "wfi"},
+    {0xFFFFFFFF, 0xD503205F, Kind::Halt,       "wfe"},
+    {0xFFE0001F, 0xD4400000, Kind::Halt,       "hlt"},
+    {0xFFE0001F, 0xD4000001, Kind::SystemCall, "svc"},
+    {0xFFE0001F, 0xD4000002, Kind::Privileged, "hvc"},
+    {0xFFE0001F, 0xD4000003, Kind::Privileged, "smc"},
+    {0xFFFFFFFF, 0xD69F03E0, Kind::Privileged, "eret"},
+};
+
+std::optional<Forbidden> arm64(std::span<const uint8_t> code) {
+    if (code.size() < 4) return std::nullopt;
+    const uint32_t insn = uint32_t{code[0]} | uint32_t{code[1]} << 8 | uint32_t{code[2]} << 16 | uint32_t{code[3]} << 24;
+    for (const Encoding& e : kArm64)
+        if ((insn & e.mask) == e.bits) return Forbidden{e.kind, e.name};
+    // System instructions: 1101 0101 00 L op0(2) op1(3) CRn CRm op2 Rt. op1
+    // is the lowest exception level that may use them; 3 is user code's.
+    if ((insn & 0xFFC00000) != 0xD5000000) return std::nullopt;
+    const unsigned l = insn >> 21 & 1, op0 = insn >> 19 & 3, op1 = insn >> 16 & 7, op2 = insn >> 5 & 7;
+    if (op0 == 0) {
+        // MSR to a processor-state field: DAIF (op1 3, op2 6 and 7) and
+        // those of op1 0 are the system's.
+        const bool pstate = (insn & 0xFFF8F01F) == 0xD500401F;
+        if (pstate && (op1 != 3 || op2 == 6 || op2 == 7)) return Forbidden{Kind::Privileged, "msr to a processor-state field"};
+        return std::nullopt;
+    }
+    if (op1 == 3) return std::nullopt;
+    if (op0 == 1) return Forbidden{Kind::Privileged, "a system instruction (cache, TLB or address translation)"};
+    return Forbidden{Kind::Privileged, l ? "mrs from a system register" : "msr to a system register"};
+}
+
+}  // namespace
+
+std::optional<Forbidden> forbiddenInstruction(Isa isa, std::span<const uint8_t> code) {
+    switch (isa) {
+    case Isa::X86: return x86(false, code);
+    case Isa::X64: return x86(true, code);
+    case Isa::Arm64: return arm64(code);
+    }
+    return std::nullopt;
+}
+
+}  // namespace kbd

@@ -1,0 +1,43 @@
+#include "kbd/model/pc_keys.h"
+
+namespace kbd {
+namespace {
+
+constexpr Prefix P0 = Prefix::None, E0 = Prefix::E0;
+
+constexpr PcKey kKeys[] = {
+#define KEY(pfx, scan, iso, evdev, xkb, dom, role, stock, nav, row, x, w) {{pfx, scan}, iso, evdev, xkb, dom},
+#include "kbd/model/pc_keys.inc"
+#undef KEY
+};
+
+template <class Match>
+std::optional<PcKey> find(Match match) {
+    for (const auto& k : kKeys)
+        if (match(k)) return k;
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::span<const PcKey> pcKeys() { return kKeys; }
+
+std::optional<PcKey> keyByScanCode(ScanCode scan) {
+    return find([&](const PcKey& k) { return k.scan.prefix == scan.prefix && k.scan.code == scan.code; });
+}
+
+std::optional<PcKey> keyByIso(std::string_view position) {
+    if (position.empty()) return std::nullopt;
+    return find([&](const PcKey& k) { return k.iso == position; });
+}
+
+std::optional<PcKey> keyByXkbName(std::string_view name) {
+    return find([&](const PcKey& k) { return k.xkb == name; });
+}
+
+std::optional<PcKey> keyByDomCode(std::string_view code) {
+    if (code.empty()) return std::nullopt;
+    return find([&](const PcKey& k) { return k.dom == code; });
+}
+
+}  // namespace kbd
