@@ -52,15 +52,17 @@ TEST(Kbdtool, BadInputGivesOneLineAndANonZeroExit) {
              {"type " + img + " q+w", 1, "only Shift, Ctrl and Alt"},
              {"dump /nonexistent.dll", 1, "/nonexistent.dll"},
              {"dump /etc/passwd", 1, "kbdtool: /etc/passwd: not a PE image"},  // the file named once
-             {"dump --base 0x1234 " + img, 1, "64 KiB-aligned"},
-             {"dump --base 0x20001000 " + img, 1, "64 KiB-aligned"},  // a page, but not the loader's grid
+             // A base off the loader's grid is a wrong command line, for every subcommand.
+             {"dump --base 0x1234 " + img, 2, "64 KiB-aligned"},
+             {"check --base 0x20001000 " + img, 2, "64 KiB-aligned"},  // a page, but not the loader's grid
+             {"diff --base zz " + img + " " + img, 2, "64 KiB-aligned"},
              {"", 2, ""},
              {"frobnicate", 2, ""},
          }) {
         const auto r = kbdtool(args);
         EXPECT_EQ(r.status, status) << args << "\n" << r.out;
         EXPECT_NE(r.out.find(want), std::string::npos) << args << "\n" << r.out;
-        if (status == 1) {
+        if (!want.empty()) {
             EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
         }
     }

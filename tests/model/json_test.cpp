@@ -71,6 +71,9 @@ TEST(Json, DocumentsOfAnotherShapeAreRefusedAsErrors) {
     doc["charTables"][0]["rows"][0] = json::array();
     refuses(doc, "missing field 'vk'");
     doc = good;
+    doc["charTables"][1]["rows"][2]["cells"].erase(0);
+    refuses(doc, "charTables[1] row 2 (vk 0x");
+    doc = good;
     doc.erase("deadKeyNames");
     refuses(doc, "missing field 'deadKeyNames'");
 }

@@ -110,6 +110,21 @@ TEST(XkbExport, ComposeLinesFollowTheFirstComposition) {
     for (const auto& l : e.compose) EXPECT_NE(l.result, u"\u00A4");
 }
 
+// A key can have rows in more than one place; the report names each key with
+// a Ctrl character once, in the order the tables first give it.
+TEST(XkbExport, CtrlReportNamesEachKeyOnce) {
+    const auto ctrlKeys = [](const kbd::Layout& layout) {
+        for (const auto& a : kbd::xkb::plan(layout, "twice", "twice.dll").approximations)
+            if (a.kind == "ctrl-column") return a.message.substr(a.message.find('('));
+        return std::string();
+    };
+    kbd::Layout doubled = kbdtest::layout();
+    for (auto& t : doubled.charTables) t.rows.insert(t.rows.end(), t.rows.begin(), t.rows.end());
+    const std::string once = ctrlKeys(kbdtest::layout());
+    ASSERT_NE(once.find(", "), std::string::npos) << once;  // more than one key, so a repeat is not adjacent
+    EXPECT_EQ(ctrlKeys(doubled), once);
+}
+
 // A chained dead key (a composition that gives another dead key) becomes
 // a longer Compose sequence ending where Windows ends.
 TEST(XkbExport, ChainedDeadKeysBecomeLongerSequences) {

@@ -127,8 +127,14 @@ Layout layoutFromJson(const json& j) {
     L.modNumber = get<std::vector<uint8_t>>(mods, "modNumber");
     for (const auto& t : list(j, "charTables")) {
         CharTable tab{get<uint8_t>(t, "nModifications"), get<uint8_t>(t, "cbSize"), {}};
-        for (const auto& r : list(t, "rows"))
+        for (const auto& r : list(t, "rows")) {
             tab.rows.push_back({get<uint8_t>(r, "vk"), get<uint8_t>(r, "attributes"), get<std::vector<uint16_t>>(r, "cells")});
+            // The simulator and check read a cell for every column of the table.
+            if (const auto& row = tab.rows.back(); row.cells.size() < tab.nModifications)
+                throw Error(fmt::format("JSON layout: charTables[{}] row {} (vk {}) has {} cells; the table has {} columns",
+                                        L.charTables.size(), tab.rows.size() - 1, hex(row.vk), row.cells.size(),
+                                        tab.nModifications));
+        }
         L.charTables.push_back(std::move(tab));
     }
     if (L.hasLigatures && j.contains("ligatures"))

@@ -310,7 +310,9 @@ private:
                     if (charFor(L, r.vk, static_cast<uint8_t>(mask), false).kind == KeyChar::Kind::None) continue;
                     if ((mask & ~def::KBDSHIFT) == def::KBDCTRL) {
                         ++ctrl;
-                        ctrlKeys.push_back(vkName(r.vk));
+                        // A key can have rows in several tables: name it once, where it first comes.
+                        if (std::find(ctrlKeys.begin(), ctrlKeys.end(), vkName(r.vk)) == ctrlKeys.end())
+                            ctrlKeys.push_back(vkName(r.vk));
                     } else if ((mask & ~def::KBDSHIFT) == def::KBDALT) {
                         ++alt;
                     } else if ((mask & ~def::KBDSHIFT) == (def::KBDCTRL | def::KBDALT)) {
@@ -320,7 +322,6 @@ private:
                     }
                 }
             }
-        ctrlKeys.erase(std::unique(ctrlKeys.begin(), ctrlKeys.end()), ctrlKeys.end());
         std::string keys;
         for (const auto& k : ctrlKeys) keys += (keys.empty() ? "" : ", ") + k;
         note("ctrl-column", ctrl,
