@@ -83,4 +83,12 @@ if(KBD_BUILD_TESTS AND TARGET kbd_tests)
         COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/bundle_test.sh ${CMAKE_SOURCE_DIR}/scripts/package
                 ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/bundle-test)
     set_tests_properties(Setup.BundleIsReproducible PROPERTIES TIMEOUT 120)
+
+    # The winget manifest written beside the bundle is valid against winget's
+    # schemas (kept in packaging/winget-schemas).
+    add_test(NAME Setup.WingetManifestIsValid
+        COMMAND bash -c "\"$0\" --from \"$1\" --out \"$2\" >/dev/null && \"$3\" \"$2/winget/$4\""
+                ${CMAKE_SOURCE_DIR}/scripts/package ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/winget-test
+                ${CMAKE_SOURCE_DIR}/scripts/winget-check ${PROJECT_VERSION})
+    set_tests_properties(Setup.WingetManifestIsValid PROPERTIES TIMEOUT 60)
 endif()

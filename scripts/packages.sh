@@ -34,4 +34,6 @@ ensure_packages() {
 
 # scripts/package: the cross toolchain, the Windows headers of the setups, zip.
 PACKAGE_PACKAGES=("${BUILD_PACKAGES[@]}" mingw-w64-common zip)
-TEST_PACKAGES+=(zip)
+TEST_PACKAGES+=(zip python3-jsonschema python3-yaml)
+# python3-jsonschema, python3-yaml: scripts/winget-check reads the winget manifest and checks it
+# against winget's schemas.
