@@ -257,15 +257,18 @@ bool Journal::deleteKey(const RegKey& key) {
                               nullptr, nullptr);
     if (r == ERROR_SUCCESS && subkeys != 0) r = ERROR_DIR_NOT_EMPTY;   // not a key we wrote; left alone
     // The values, each in a slot of the same size: name length, type, data
-    // size, then the name and the data.
-    const size_t each = (3 * sizeof(DWORD) + (maxName + 1) * sizeof(wchar_t) + maxData + 3) & ~size_t(3);
+    // size, the room for the name, then the name and the data. The data sits
+    // after that room, not after the name: RegEnumValueW writes the name's
+    // real length into the first field.
+    const size_t each = (4 * sizeof(DWORD) + (maxName + 1) * sizeof(wchar_t) + maxData + 3) & ~size_t(3);
     Entry* e = r == ERROR_SUCCESS ? record(kKeyDeleted, values * each) : nullptr;
     if (r == ERROR_SUCCESS && !e) r = ERROR_OUTOFMEMORY;
     for (DWORD i = 0; r == ERROR_SUCCESS && i < values; ++i) {
         auto* slot = reinterpret_cast<DWORD*>(e->data + i * each);
-        auto* nameAt = reinterpret_cast<wchar_t*>(slot + 3);
+        auto* nameAt = reinterpret_cast<wchar_t*>(slot + 4);
         slot[0] = maxName + 1;
         slot[2] = maxData;
+        slot[3] = maxName + 1;
         r = RegEnumValueW(h, i, nameAt, &slot[0], nullptr, &slot[1],
                           reinterpret_cast<BYTE*>(nameAt + maxName + 1), &slot[2]);
     }
@@ -399,8 +402,8 @@ void Journal::undo(Entry& e) {
         r = RegCreateKeyExW(e.root, e.path, 0, nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &h, nullptr);
         for (DWORD i = 0; r == ERROR_SUCCESS && i < e.type; ++i) {
             const auto* slot = reinterpret_cast<const DWORD*>(e.data + i * e.size);
-            const auto* name = reinterpret_cast<const wchar_t*>(slot + 3);
-            const auto* data = reinterpret_cast<const BYTE*>(name) + (slot[0] + 1) * sizeof(wchar_t);
+            const auto* name = reinterpret_cast<const wchar_t*>(slot + 4);
+            const auto* data = reinterpret_cast<const BYTE*>(name + slot[3]);
             r = RegSetValueExW(h, name, 0, slot[1], data, slot[2]);
         }
         if (h) RegCloseKey(h);

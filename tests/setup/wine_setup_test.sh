@@ -126,6 +126,34 @@ cmp -s "$WORK/files-install.txt" "$WORK/files-again.txt" || fail "the second ins
 echo "== After the second install: files (same sizes, hashes and times)"
 files
 
+# ---- Failures after our keys were deleted put them back byte for byte:
+# an uninstall stopped by a subkey it does not own under its entry, and a
+# reinstall for another language (which moves the key) stopped at the images
+echo
+echo "== Uninstall that fails after deleting the layout's key (a foreign subkey under the program's entry)"
+batch foreign "reg add \"$UNINSTALL\\kbdQelvo\\Foreign\" /f >nul"
+snapshot foreign
+run_setup failed-uninstall --quiet --uninstall
+rc=$?
+[ $rc = 1 ] || fail "a failed uninstall exited $rc, not 1"
+snapshot failed-uninstall
+cmp -s "$WORK/foreign.txt" "$WORK/failed-uninstall.txt" ||
+    { fail "the failed uninstall did not restore the registry:"; diff -u "$WORK/foreign.txt" "$WORK/failed-uninstall.txt" | sed 's/^/  /'; }
+batch unforeign "reg delete \"$UNINSTALL\\kbdQelvo\\Foreign\" /f >nul"
+echo
+echo "== Reinstall for German (0407) that fails at its last step (syswow64\\kbdQelvo.dll is a folder)"
+mv "$WOW64" "$WORK/wow64.dll"
+mkdir -p "$WOW64"
+run_setup failed-move --quiet --language 0407
+rc=$?
+[ $rc = 1 ] || fail "a failed move exited $rc, not 1"
+rmdir "$WOW64"
+mv "$WORK/wow64.dll" "$WOW64"
+snapshot failed-move
+cmp -s "$WORK/again.txt" "$WORK/failed-move.txt" ||
+    { fail "the failed move did not restore the registry:"; diff -u "$WORK/again.txt" "$WORK/failed-move.txt" | sed 's/^/  /'; }
+echo "== After both failures: registry export identical to the one before each"
+
 # ---- Uninstall, after the user has chosen the layout: Windows lists it in
 # Preload through a substitute id, here between the two others
 echo
