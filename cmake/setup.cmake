@@ -6,6 +6,35 @@ if(NOT COMMAND kbd_add_windows_program)
     include(${CMAKE_CURRENT_LIST_DIR}/host-windows-programs.cmake)
 endif()
 
+# Signing (scripts/package --sign): with a certificate and its key, each image
+# is signed before a setup carries it, then each setup is signed; the bundle
+# holds the signed files. Without them (the default) nothing is signed.
+set(KBD_SIGN_CERT "" CACHE FILEPATH "Certificate chain (PEM) to sign the images and setups with; empty: unsigned")
+set(KBD_SIGN_KEY  "" CACHE FILEPATH "The certificate's private key (PEM)")
+set(embedded_images images)
+foreach(kind IN LISTS KBD_IMAGE_KINDS)
+    string(TOUPPER ${kind} KIND)
+    set(KBD_EMBED_IMAGE_${KIND} ${KBD_IMAGE_${KIND}})
+endforeach()
+if(KBD_SIGN_CERT OR KBD_SIGN_KEY)
+    if(NOT KBD_SIGN_CERT OR NOT KBD_SIGN_KEY)
+        message(FATAL_ERROR "Signing needs both KBD_SIGN_CERT and KBD_SIGN_KEY")
+    endif()
+    set(signed)
+    foreach(kind IN LISTS KBD_IMAGE_KINDS)
+        string(TOUPPER ${kind} KIND)
+        set(KBD_EMBED_IMAGE_${KIND} ${CMAKE_BINARY_DIR}/signed/images/${kind}/kbdQelvo.dll)
+        add_custom_command(OUTPUT ${KBD_EMBED_IMAGE_${KIND}}
+            COMMAND ${CMAKE_SOURCE_DIR}/scripts/sign ${KBD_SIGN_CERT} ${KBD_SIGN_KEY}
+                    ${KBD_IMAGE_${KIND}} ${KBD_EMBED_IMAGE_${KIND}}
+            DEPENDS images ${KBD_IMAGE_${KIND}} ${KBD_SIGN_CERT} ${KBD_SIGN_KEY}
+            VERBATIM)
+        list(APPEND signed ${KBD_EMBED_IMAGE_${KIND}})
+    endforeach()
+    add_custom_target(signed-images DEPENDS ${signed})
+    set(embedded_images signed-images)
+endif()
+
 set(KBD_SETUP_MACHINES x86 x64 arm64)
 foreach(machine IN LISTS KBD_SETUP_MACHINES)
     string(TOUPPER ${machine} MACHINE)
@@ -16,15 +45,25 @@ foreach(machine IN LISTS KBD_SETUP_MACHINES)
         CMAKE_ARGS       -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/toolchains/${KBD_PROGRAM_TOOLCHAIN_${machine}}.cmake
                          -DCMAKE_BUILD_TYPE=Release
                          -DKBD_VERSION=${PROJECT_VERSION}
-                         -DKBD_IMAGE_X86=${KBD_IMAGE_X86}
-                         -DKBD_IMAGE_X64=${KBD_IMAGE_X64}
-                         -DKBD_IMAGE_ARM64=${KBD_IMAGE_ARM64}
-                         -DKBD_IMAGE_WOW64=${KBD_IMAGE_WOW64}
+                         -DKBD_IMAGE_X86=${KBD_EMBED_IMAGE_X86}
+                         -DKBD_IMAGE_X64=${KBD_EMBED_IMAGE_X64}
+                         -DKBD_IMAGE_ARM64=${KBD_EMBED_IMAGE_ARM64}
+                         -DKBD_IMAGE_WOW64=${KBD_EMBED_IMAGE_WOW64}
         INSTALL_COMMAND  ""
         BUILD_ALWAYS     ON
         BUILD_BYPRODUCTS ${KBD_SETUP_${MACHINE}}
-        DEPENDS          images
+        DEPENDS          ${embedded_images}
     )
+    set(KBD_BUNDLE_SETUP_${MACHINE} ${KBD_SETUP_${MACHINE}})
+    if(KBD_SIGN_CERT)
+        set(KBD_BUNDLE_SETUP_${MACHINE} ${CMAKE_BINARY_DIR}/signed/kbdQelvo-setup-${machine}.exe)
+        add_custom_command(OUTPUT ${KBD_BUNDLE_SETUP_${MACHINE}}
+            COMMAND ${CMAKE_SOURCE_DIR}/scripts/sign ${KBD_SIGN_CERT} ${KBD_SIGN_KEY}
+                    ${KBD_SETUP_${MACHINE}} ${KBD_BUNDLE_SETUP_${MACHINE}}
+            DEPENDS setup-${machine} ${KBD_SETUP_${MACHINE}} ${KBD_SIGN_CERT} ${KBD_SIGN_KEY}
+            VERBATIM)
+        add_custom_target(signed-setup-${machine} ALL DEPENDS ${KBD_BUNDLE_SETUP_${MACHINE}})
+    endif()
 endforeach()
 add_custom_target(setups DEPENDS setup-x86 setup-x64 setup-arm64)
 
@@ -35,11 +74,11 @@ set(bundle "version\t${PROJECT_VERSION}\n")
 string(APPEND bundle "README.txt\t${CMAKE_SOURCE_DIR}/installer/bundle-README.txt\n")
 foreach(machine IN LISTS KBD_SETUP_MACHINES)
     string(TOUPPER ${machine} MACHINE)
-    string(APPEND bundle "kbdQelvo-setup-${machine}.exe\t${KBD_SETUP_${MACHINE}}\n")
+    string(APPEND bundle "kbdQelvo-setup-${machine}.exe\t${KBD_BUNDLE_SETUP_${MACHINE}}\n")
 endforeach()
 foreach(kind IN LISTS KBD_IMAGE_KINDS)
     string(TOUPPER ${kind} KIND)
-    string(APPEND bundle "images/${kind}/kbdQelvo.dll\t${KBD_IMAGE_${KIND}}\n")
+    string(APPEND bundle "images/${kind}/kbdQelvo.dll\t${KBD_EMBED_IMAGE_${KIND}}\n")
 endforeach()
 file(GLOB pictures RELATIVE ${CMAKE_SOURCE_DIR}/docs CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.svg)
 list(SORT pictures)
@@ -91,4 +130,13 @@ if(KBD_BUILD_TESTS AND TARGET kbd_tests)
                 ${CMAKE_SOURCE_DIR}/scripts/package ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/winget-test
                 ${CMAKE_SOURCE_DIR}/scripts/winget-check ${PROJECT_VERSION})
     set_tests_properties(Setup.WingetManifestIsValid PROPERTIES TIMEOUT 60)
+
+    # scripts/sign, which signs the images and setups of a signed release,
+    # on each of them with a throwaway certificate.
+    add_test(NAME Setup.SigningVerifiesAndIsReproducible
+        COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/sign_test.sh ${CMAKE_SOURCE_DIR}/scripts/sign
+                ${CMAKE_BINARY_DIR}/sign-test
+                ${KBD_IMAGE_X86} ${KBD_IMAGE_X64} ${KBD_IMAGE_ARM64} ${KBD_IMAGE_WOW64}
+                ${KBD_SETUP_X86} ${KBD_SETUP_X64} ${KBD_SETUP_ARM64})
+    set_tests_properties(Setup.SigningVerifiesAndIsReproducible PROPERTIES TIMEOUT 60)
 endif()

@@ -34,6 +34,9 @@ ensure_packages() {
 
 # scripts/package: the cross toolchain, the Windows headers of the setups, zip.
 PACKAGE_PACKAGES=("${BUILD_PACKAGES[@]}" mingw-w64-common zip)
-TEST_PACKAGES+=(zip python3-jsonschema python3-yaml)
+# scripts/package --sign: osslsigncode signs the images and the setups.
+SIGN_PACKAGES=(osslsigncode)
+TEST_PACKAGES+=(zip python3-jsonschema python3-yaml "${SIGN_PACKAGES[@]}" openssl)
+# openssl: the signing test makes its throwaway certificate with it.
 # python3-jsonschema, python3-yaml: scripts/winget-check reads the winget manifest and checks it
 # against winget's schemas.
