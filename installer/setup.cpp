@@ -351,13 +351,15 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
     }
     gMessage.add(L": keyboard layout ").add(gPlan.klid).add(L", Layout Id ").hex(gPlan.layoutId, 4);
     gMessage.add(L", for ").add(machineName(machine)).add(L" Windows.\n\n");
+    // One sentence: how to switch to it, and whether a restart is still due.
     if (enabled)
-        gMessage.add(L"It is in your list of keyboards. ");
+        gMessage.add(L"It is in your list of keyboards now: press Windows key + Space to switch to it");
     else
-        gMessage.add(L"Add it under Settings > Time & language > Language & region > (your language) > Keyboards. ");
-    gMessage.add(L"Sign out and in again before you choose it (Windows key + Space switches keyboards).");
-    if (gJournal.restartNeeded())
-        gMessage.add(L"\n\nAn older copy of the layout is in use: restart Windows to finish replacing it.");
+        gMessage.add(L"Add it under Settings > Time & language > Language & region > (your language) > Keyboards, "
+                     L"then press Windows key + Space to switch to it");
+    gMessage.add(gJournal.restartNeeded()
+                     ? L"; an older copy of the layout is in use, so restart Windows to finish replacing it."
+                     : L"; nothing waits for a restart.");
     return tell(o, gJournal.restartNeeded() ? kRestartNeeded : kDone, gMessage.s);
 }
 

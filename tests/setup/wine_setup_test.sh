@@ -3,12 +3,15 @@
 # machine's: install, install again, uninstall, and an install that fails
 # half-way. Prints the registry and the files before and after each step.
 #
-#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR
+#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR INPUT.dll
+#
+# INPUT.dll is a stand-in for the system's input.dll that records each
+# InstallLayoutOrTip call in $KBD_INPUT_LOG; the calls are checked too.
 #
 # Needs WINEPREFIX (a prefix made by scripts/wine --prepare). Exit 0 when
 # every check holds; each failed check prints one line starting "FAIL".
 set -uo pipefail
-SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5
+SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5 INPUT_DLL=$6
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WINE=$ROOT/scripts/wine
 : "${WINEPREFIX:?WINEPREFIX must name the prepared prefix}"
@@ -25,6 +28,12 @@ mkdir -p "$WORK"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 winpath() { echo "Z:${1//\//\\}"; }
+cp "$INPUT_DLL" "$C/windows/system32/input.dll"
+trap 'rm -f "$C/windows/system32/input.dll"' EXIT
+export KBD_INPUT_LOG
+KBD_INPUT_LOG=$(winpath "$WORK/input-calls.txt")
+# The InstallLayoutOrTip calls since the last look, one "STRING 0xFLAGS" a line.
+calls() { tr -d '\r' <"$WORK/input-calls.txt" 2>/dev/null | tr '\n' ';'; rm -f "$WORK/input-calls.txt"; }
 
 # One Wine start runs a batch of commands (each start costs seconds).
 batch() {  # NAME, then the lines of the batch
@@ -76,6 +85,7 @@ our_key() { awk -v RS= '/"Qelvo Setup"=/' "$1"; }
 rm -rf "$WOW64" "$SYS32"
 batch fixture "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
     "regedit /S $(winpath "$FIXTURE")"
+calls >/dev/null
 snapshot before
 echo "== Before: the layouts' keys"
 grep '^\[' "$WORK/before.txt" | sed 's/^/  /'
@@ -86,6 +96,10 @@ files
 echo
 echo "== Install"
 run_setup install --quiet || fail "install exited non-zero"
+got=$(calls)
+[ "$got" = "0409:A0010409 0x00000000;" ] || fail "install called InstallLayoutOrTip as '$got'"
+grep -q "in your list of keyboards now: press Windows key + Space to switch to it; nothing waits for a restart.$" \
+    "$WORK/install.out" || fail "the message does not say how to switch and that nothing waits for a restart"
 snapshot install
 echo "== After install: what changed in the registry"
 diff -u "$WORK/before.txt" "$WORK/install.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
@@ -114,6 +128,8 @@ echo
 echo "== Second install"
 sleep 1   # a rewritten file would show a new mtime
 run_setup again --quiet || fail "second install exited non-zero"
+got=$(calls)
+[ "$got" = "0409:A0010409 0x00000000;" ] || fail "the second install called InstallLayoutOrTip as '$got'"
 snapshot again
 if cmp -s "$WORK/install.txt" "$WORK/again.txt"; then
     echo "== After the second install: registry export identical to the one after the first"
@@ -136,6 +152,9 @@ snapshot foreign
 run_setup failed-uninstall --quiet --uninstall
 rc=$?
 [ $rc = 1 ] || fail "a failed uninstall exited $rc, not 1"
+got=$(calls)
+[ "$got" = "0409:A0010409 0x00000001;0409:A0010409 0x00000000;" ] ||
+    fail "the failed uninstall did not take the layout out of the list and give it back: '$got'"
 snapshot failed-uninstall
 cmp -s "$WORK/foreign.txt" "$WORK/failed-uninstall.txt" ||
     { fail "the failed uninstall did not restore the registry:"; diff -u "$WORK/foreign.txt" "$WORK/failed-uninstall.txt" | sed 's/^/  /'; }
@@ -147,6 +166,9 @@ mkdir -p "$WOW64"
 run_setup failed-move --quiet --language 0407
 rc=$?
 [ $rc = 1 ] || fail "a failed move exited $rc, not 1"
+got=$(calls)
+[ "$got" = "0409:A0010409 0x00000001;0409:A0010409 0x00000000;" ] ||
+    fail "the failed move did not take the layout out of the list and give it back: '$got'"
 rmdir "$WOW64"
 mv "$WORK/wow64.dll" "$WOW64"
 snapshot failed-move
@@ -166,6 +188,8 @@ diff -u "$WORK/again.txt" "$WORK/chosen.txt" | tail -n +3 | grep '^[-+]' | sed '
 echo
 echo "== Uninstall"
 run_setup uninstall --quiet --uninstall || fail "uninstall exited non-zero"
+got=$(calls)
+[ "$got" = "0409:A0010409 0x00000001;" ] || fail "uninstall called InstallLayoutOrTip as '$got'"
 snapshot uninstall
 if cmp -s "$WORK/before.txt" "$WORK/uninstall.txt"; then
     echo "== After uninstall: registry export identical to the one before install"
@@ -187,6 +211,8 @@ mkdir -p "$WOW64"
 run_setup broken --quiet
 rc=$?
 [ $rc = 1 ] || fail "a failed install exited $rc, not 1"
+got=$(calls)
+[ -z "$got" ] || fail "the failed install called InstallLayoutOrTip as '$got'"
 grep -q "undone" "$WORK/broken.out" || fail "the failure message does not say the changes were undone"
 snapshot broken
 cmp -s "$WORK/before.txt" "$WORK/broken.txt" || { fail "the failed install left registry changes:"; diff -u "$WORK/before.txt" "$WORK/broken.txt" | sed 's/^/  /'; }
@@ -195,6 +221,19 @@ cmp -s "$WORK/before.txt" "$WORK/broken.txt" || { fail "the failed install left 
 rmdir "$WOW64"
 echo "== After the failed install: registry as before, files"
 files
+
+# ---- --language: the layout is listed under that language, and taken out again
+echo
+echo "== Install for German (0407), then uninstall"
+run_setup german --quiet --language 0407 || fail "install for 0407 exited non-zero"
+got=$(calls)
+[ "$got" = "0407:A0000407 0x00000000;" ] || fail "install for 0407 called InstallLayoutOrTip as '$got'"
+run_setup german-uninstall --quiet --uninstall || fail "uninstall after 0407 exited non-zero"
+got=$(calls)
+[ "$got" = "0407:A0000407 0x00000001;" ] || fail "uninstall after 0407 called InstallLayoutOrTip as '$got'"
+snapshot german-uninstall
+cmp -s "$WORK/before.txt" "$WORK/german-uninstall.txt" ||
+    { fail "the registry after the 0407 uninstall differs from before:"; diff -u "$WORK/before.txt" "$WORK/german-uninstall.txt" | sed 's/^/  /'; }
 
 echo
 [ $failures -eq 0 ] && echo "All checks hold." || echo "$failures check(s) failed."
