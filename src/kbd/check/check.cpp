@@ -19,18 +19,24 @@ namespace {
 
 namespace COFF = llvm::COFF;
 
-// A version string says the same as the fixed numbers when its four numbers,
+// A version string says the same as the fixed numbers when its numbers,
 // separated by dots or commas (with spaces or not: "1.0.3.40", "1, 0, 3, 40"),
-// are those numbers. Text after the fourth number ("1.0.3.40 (release)")
-// does not count; fewer numbers or other text do not match.
+// are those numbers; missing trailing parts are zero ("1.0" is 1.0.0.0).
+// Text after the last number ("1.0.3.40 (release)") does not count; other
+// text does not match.
 bool sameVersion(const std::string& text, uint32_t ms, uint32_t ls) {
     const uint32_t want[4] = {ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF};
     size_t i = 0;
     for (unsigned part = 0; part < 4; ++part) {
         if (part > 0) {
-            while (i < text.size() && text[i] == ' ') ++i;
-            if (i >= text.size() || (text[i] != '.' && text[i] != ',')) return false;
-            ++i;
+            size_t j = i;
+            while (j < text.size() && text[j] == ' ') ++j;
+            if (j >= text.size() || (text[j] != '.' && text[j] != ',')) {
+                for (unsigned rest = part; rest < 4; ++rest)
+                    if (want[rest] != 0) return false;
+                break;
+            }
+            i = j + 1;
             while (i < text.size() && text[i] == ' ') ++i;
         }
         uint64_t n = 0;
@@ -333,11 +339,10 @@ private:
                     dead.push_back(k.composed);
         for (size_t i = 0; i < dead.size(); ++i) {
             const uint16_t d = dead[i];
+            // Legal: the system then types the dead character and the next one.
             if (std::find(groups.begin(), groups.end(), d) == groups.end()) {
-                if (i < byKeys)
-                    error("dead key {} has no compositions", charLabel(d));
-                else
-                    note("chained dead key {} has no compositions", charLabel(d));
+                note("{}dead key {} has no compositions: it types itself and the next character",
+                     i < byKeys ? "" : "chained ", charLabel(d));
             } else if (!seen.count(uint32_t{d} << 16 | 0x20)) {
                 note("dead key {} has no space row: it cannot be typed alone", charLabel(d));
             }
@@ -369,7 +374,7 @@ private:
                 note("dead-key name '{}' is for {}, which no key makes dead", utf8(n.substr(1)), charLabel(n[0]));
         }
         for (uint16_t d : dead)
-            if (std::find(named.begin(), named.end(), d) == named.end()) error("dead key {} has no name", charLabel(d));
+            if (std::find(named.begin(), named.end(), d) == named.end()) note("dead key {} has no name", charLabel(d));
         if (named.size() == dead.size() && !std::equal(named.begin(), named.end(), dead.begin()))
             note("the dead-key names are not in the order of the dead keys");
     }

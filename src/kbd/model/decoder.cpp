@@ -1,5 +1,6 @@
 #include "kbd/model/decoder.h"
 
+#include <initializer_list>
 #include <string_view>
 
 #include <fmt/format.h>
@@ -27,11 +28,16 @@ public:
         : img_(image), P_(pointerSize), out_(out), left_(image.fileBytes().size() + kBudgetSlack) {}
 
     void walk(uint64_t root) {
-        if (!img_.contains(root, sizeOf(Record::KBDTABLES, P_)))
+        // dwType and dwSubType close the root record only in newer builds of
+        // the record; older ones end before them, and what follows is another
+        // table. Everything before them must be there.
+        const uint64_t typeAt = root + offsetOf(Field::KBDTABLES_dwType, P_);
+        const uint64_t fullEnd = root + sizeOf(Record::KBDTABLES, P_);
+        if (!img_.contains(root, typeAt - root))
             throw Error(fmt::format("{} returned {}, which is not the address of a root record inside "
                                     "the image ({} to {})", kRootExport, hex(root), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
-        charge(sizeOf(Record::KBDTABLES, P_), "KBDTABLES", root);
+        charge(typeAt - root, "KBDTABLES", root);
         Layout& L = out_.layout;
         const uint64_t mods = pointer(root, Field::KBDTABLES_pCharModifiers, false);
         const uint64_t chars = pointer(root, Field::KBDTABLES_pVkToWcharTable, false);
@@ -48,8 +54,11 @@ public:
         L.cbLgEntry = u8(root, Field::KBDTABLES_cbLgEntry);
         const uint64_t lig = pointer(root, Field::KBDTABLES_pLigature, true);
         L.hasLigatures = lig != 0;
-        L.type = u32(root, Field::KBDTABLES_dwType);
-        L.subType = u32(root, Field::KBDTABLES_dwSubType);
+        if (holdsType(root, typeAt, fullEnd, {mods, chars, dead, names, namesExt, namesDead, vsc, e0, e1, lig})) {
+            charge(fullEnd - typeAt, "KBDTABLES", typeAt);
+            L.type = u32(root, Field::KBDTABLES_dwType);
+            L.subType = u32(root, Field::KBDTABLES_dwSubType);
+        }
 
         modifiers(mods);
         charTables(chars);
@@ -64,6 +73,19 @@ public:
     }
 
 private:
+    // Whether the root record holds dwType and dwSubType: it does unless a
+    // table it points to starts inside those 8 bytes, or they would run past
+    // the end of the root's section.
+    bool holdsType(uint64_t root, uint64_t typeAt, uint64_t fullEnd, std::initializer_list<uint64_t> tables) const {
+        for (uint64_t t : tables)
+            if (t >= typeAt && t < fullEnd) return false;
+        for (const auto& s : img_.sections()) {
+            const uint64_t start = img_.base() + s.rva;
+            if (root >= start && root < start + s.mappedSize()) return fullEnd <= start + s.mappedSize();
+        }
+        return img_.contains(typeAt, fullEnd - typeAt);
+    }
+
     // Reads a field of a record.
     uint8_t u8(uint64_t record, Field f) const { return img_.u8(record + offsetOf(f, P_), fieldName(f)); }
     uint16_t u16(uint64_t record, Field f) const { return img_.u16(record + offsetOf(f, P_), fieldName(f)); }
