@@ -4,9 +4,14 @@ namespace kbd {
 namespace {
 
 constexpr Prefix P0 = Prefix::None, E0 = Prefix::E0;
+constexpr XkbRole LAYOUT = XkbRole::Layout, KEYPAD = XkbRole::Keypad, CONTROL = XkbRole::Control,
+                  MODIFIER = XkbRole::Modifier, OTHER = XkbRole::Other;
+constexpr KeyRow F = KeyRow::F, E = KeyRow::E, D = KeyRow::D, C = KeyRow::C, B = KeyRow::B, A = KeyRow::A,
+                 NONE = KeyRow::None;
 
 constexpr PcKey kKeys[] = {
-#define KEY(pfx, scan, iso, evdev, xkb, dom, role, stock, nav, row, x, w) {{pfx, scan}, iso, evdev, xkb, dom},
+#define KEY(pfx, scan, iso, evdev, xkb, dom, role, stock, nav, row, x, w) \
+    {{pfx, scan}, iso, evdev, xkb, dom, role, #stock, #nav, row, x, w},
 #include "kbd/model/pc_keys.inc"
 #undef KEY
 };

@@ -12,15 +12,27 @@
 
 namespace kbd {
 
+// Where the drawing puts a key: its row (F the function row), or not at all.
+enum class KeyRow { F, E, D, C, B, A, None };
+
+// What the stock Linux keymap does with a key (kbd/xkb/keys.h); Other keys
+// are left out of the XKB export.
+enum class XkbRole { Layout, Keypad, Control, Modifier, Other };
+
 struct PcKey {
     ScanCode         scan;
     std::string_view iso;    // ISO position (E01, D01, ...); empty outside the alphanumeric block
     uint16_t         evdev = 0;
     std::string_view xkb;    // XKB key name, without the angle brackets
     std::string_view dom;    // KeyboardEvent.code; empty where the learning page does not name the key
+    XkbRole          xkbRole = XkbRole::Other;
+    std::string_view stockKeysym;  // keypad and control keys: the keysym name of the key's character
+    std::string_view navKeysym;    // keypad keys that move the cursor: their keysym name without Num Lock
+    KeyRow           row = KeyRow::None;
+    double           x = 0, w = 0;  // left edge and width in key units
 };
 
-// Every key of pc_keys.inc, in its order.
+// Every key of pc_keys.inc, in its order: the one expansion of that table.
 std::span<const PcKey> pcKeys();
 
 std::optional<PcKey> keyByScanCode(ScanCode scan);

@@ -11,39 +11,23 @@ namespace kbd {
 
 namespace {
 
-// The drawing's rows, top to bottom, and the y of each in key units; keys
-// on row NONE are not drawn.
-enum class Row { F, E, D, C, B, A, NONE };
-
-constexpr double rowY(Row r) { return r == Row::F ? 0 : kRowE + (static_cast<int>(r) - static_cast<int>(Row::E)); }
-
-struct Placed {
-    Row     row;
-    KeySpot spot;
-};
-
-constexpr Prefix P0 = Prefix::None, E0 = Prefix::E0;
-constexpr Row F = Row::F, E = Row::E, D = Row::D, C = Row::C, B = Row::B, A = Row::A, NONE = Row::NONE;
-
-constexpr Placed kPlaced[] = {
-#define KEY(pfx, scan, iso, evdev, xkb, dom, role, stock, nav, row, x, w) {row, {pfx, scan, x, rowY(row), w, iso}},
-#include "kbd/model/pc_keys.inc"
-#undef KEY
-};
+constexpr double rowY(KeyRow r) {
+    return r == KeyRow::F ? 0 : kRowE + (static_cast<int>(r) - static_cast<int>(KeyRow::E));
+}
 
 }  // namespace
 
 const std::vector<KeySpot>& keySpots() {
     static const std::vector<KeySpot> spots = [] {
-        std::vector<const Placed*> drawn;
-        for (const auto& p : kPlaced)
-            if (p.row != Row::NONE) drawn.push_back(&p);
+        std::vector<const PcKey*> drawn;
+        for (const auto& k : pcKeys())
+            if (k.row != KeyRow::None) drawn.push_back(&k);
         // Top row first, each row left to right.
-        std::stable_sort(drawn.begin(), drawn.end(), [](const Placed* a, const Placed* b) {
-            return a->row != b->row ? a->row < b->row : a->spot.x < b->spot.x;
+        std::stable_sort(drawn.begin(), drawn.end(), [](const PcKey* a, const PcKey* b) {
+            return a->row != b->row ? a->row < b->row : a->x < b->x;
         });
         std::vector<KeySpot> k;
-        for (const Placed* p : drawn) k.push_back(p->spot);
+        for (const PcKey* p : drawn) k.push_back({p->scan.prefix, p->scan.code, p->x, rowY(p->row), p->w, p->iso.data()});
         return k;
     }();
     return spots;

@@ -1,55 +1,49 @@
 #include "kbd/xkb/keys.h"
 
-#include <algorithm>
-#include <array>
+#include <string>
+#include <vector>
 
-#include <xkbcommon/xkbcommon-keysyms.h>
+#include <xkbcommon/xkbcommon.h>
+
+#include "kbd/model/pc_keys.h"
 
 namespace kbd::xkb {
 namespace {
 
-constexpr Prefix P0 = Prefix::None, E0 = Prefix::E0;
+// The keysym a name of pc_keys.inc stands for ("KP_7"; NoSymbol is 0).
+uint32_t keysym(std::string_view name) {
+    return xkb_keysym_from_name(std::string(name).c_str(), XKB_KEYSYM_NO_FLAGS);
+}
 
-// A row of pc_keys.inc as the export sees it; OTHER keys are not listed.
-struct Row {
-    bool        listed;
-    KeyPosition position;
-};
-
-struct Role {
-    bool    listed;
-    KeyRole kind;
-};
-constexpr Role LAYOUT{true, KeyRole::Layout}, KEYPAD{true, KeyRole::Keypad}, CONTROL{true, KeyRole::Control},
-               MODIFIER{true, KeyRole::Modifier}, OTHER{false, KeyRole::Layout};
-
-constexpr Row kRows[] = {
-#define KEY(pfx, scan, iso, evdev, xkb, dom, role, stock, nav, row, x, w) \
-    {role.listed, {{pfx, scan}, evdev, xkb, role.kind, XKB_KEY_##stock, XKB_KEY_##nav}},
-#include "kbd/model/pc_keys.inc"
-#undef KEY
-};
-
-constexpr auto kPositions = [] {
-    std::array<KeyPosition, std::ranges::count_if(kRows, &Row::listed)> out{};
-    size_t i = 0;
-    for (const auto& r : kRows)
-        if (r.listed) out[i++] = r.position;
+// The keys the export lists, in the table's order: every key but the Other ones.
+const std::vector<KeyPosition>& positions() {
+    static const std::vector<KeyPosition> out = [] {
+        std::vector<KeyPosition> p;
+        for (const auto& k : pcKeys()) {
+            if (k.xkbRole == XkbRole::Other) continue;
+            const KeyRole role = k.xkbRole == XkbRole::Keypad    ? KeyRole::Keypad
+                                 : k.xkbRole == XkbRole::Control  ? KeyRole::Control
+                                 : k.xkbRole == XkbRole::Modifier ? KeyRole::Modifier
+                                                                  : KeyRole::Layout;
+            p.push_back({k.scan, k.evdev, k.xkb, role, keysym(k.stockKeysym), keysym(k.navKeysym)});
+        }
+        return p;
+    }();
     return out;
-}();
+}
 
 }  // namespace
 
-std::span<const KeyPosition> keyPositions() { return kPositions; }
+std::span<const KeyPosition> keyPositions() { return positions(); }
 
 std::optional<KeyPosition> positionOf(ScanCode scan) {
-    for (const auto& p : kPositions)
+    for (const auto& p : positions())
         if (p.scan.prefix == scan.prefix && p.scan.code == scan.code) return p;
     return std::nullopt;
 }
 
 std::optional<KeyPosition> positionNamed(std::string_view name) {
-    for (const auto& p : kPositions)
+    for (const auto& p : positions())
         if (p.name == name) return p;
     return std::nullopt;
 }
