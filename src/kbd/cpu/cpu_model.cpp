@@ -130,7 +130,7 @@ public:
     bool holds(const std::vector<Region>& want) const { return mapped_ == want; }
 
     CpuStop run(const CpuRun& r, const std::vector<Region>& want) {
-        if (r.maxInstructions == 0) throw std::runtime_error("CPU model: a run needs an instruction budget");
+        if (r.maxInstructions == 0) throw CpuModelError("CPU model: a run needs an instruction budget");
         const uint64_t stackTop = load(r, want);
         check(uc_context_restore(uc(), fresh_.get()), "resetting the CPU state");
         state_ = RunState{};
@@ -187,7 +187,7 @@ private:
     uc_engine* uc() const { return uc_.get(); }
 
     void check(uc_err err, const char* doing) const {
-        if (err != UC_ERR_OK) throw std::runtime_error(std::string("CPU model: ") + doing + ": " + uc_strerror(err));
+        if (err != UC_ERR_OK) throw CpuModelError(std::string("CPU model: ") + doing + ": " + uc_strerror(err));
     }
     uint64_t reg(int id) const {
         uint64_t v = 0;  // the model writes 4 bytes for a 32-bit register
@@ -247,7 +247,7 @@ private:
     // costs a rebuild of its memory map each time.
     uint64_t load(const CpuRun& r, const std::vector<Region>& want) {
         const uint64_t imageSize = r.pages.size() * kPage;
-        if (r.memory.size() > imageSize) throw std::runtime_error("CPU model: the image is larger than its pages");
+        if (r.memory.size() > imageSize) throw CpuModelError("CPU model: the image is larger than its pages");
         // A stack clear of the image with an unmapped page on each side, and
         // above the upper guard the return address, which is never mapped:
         // reaching it can only mean the export returned. Candidates are 512
@@ -260,7 +260,7 @@ private:
                 break;
             }
         }
-        if (stack == 0) throw std::runtime_error("CPU model: no room for a stack beside the image");
+        if (stack == 0) throw CpuModelError("CPU model: no room for a stack beside the image");
 
         const bool kept = want == mapped_;
         if (!kept) {

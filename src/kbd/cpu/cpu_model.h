@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <vector>
 
 #include "kbd/cpu/forbidden.h"
@@ -62,9 +63,15 @@ struct CpuStop {
     int        err = 0;  // the model's own error code, 0 when none
 };
 
+// The CPU model itself failed (could not start, map or reset): not a fault
+// of the image, which the caller names when it reports it.
+class CpuModelError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Runs code on this thread's engine for the instruction set. Throws
-// std::runtime_error only when the model itself fails (cannot start or map):
-// the caller reports that for the image it was running.
+// CpuModelError only when the model itself fails.
 CpuStop runOnCpu(const CpuRun& run);
 
 // The model's text for an error code of CpuStop::err.

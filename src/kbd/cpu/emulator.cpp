@@ -178,7 +178,7 @@ const Run& runOnce(const MappedImage& image, std::string_view name) {
         try {
             stop = runOnCpu({isa, image.base(), image.memory(), pages, image.base() + e->rva, kMaxInstructions,
                              &run.trace});
-        } catch (const std::runtime_error& model) {
+        } catch (const CpuModelError& model) {
             throw Error(fmt::format("{}: {}", name, model.what()));
         }
         run.result = Verdict(image, name, isa).result(stop);
