@@ -4,12 +4,13 @@
 BUILD_PACKAGES=(cmake ninja-build clang-19 lld-19 llvm-19)
 TEST_PACKAGES=("${BUILD_PACKAGES[@]}" g++ pkg-config llvm-19-dev libunicorn-dev libcli11-dev libfmt-dev
                nlohmann-json3-dev libgtest-dev libicu-dev libbenchmark-dev libzstd-dev libclang-rt-19-dev
-               mingw-w64-common wine64 libxkbcommon-dev xkb-data x11-xkb-utils
+               mingw-w64-common wine64 libxkbcommon-dev xkb-data x11-xkb-utils libxml2-dev libxml2-utils
                chromium chromium-driver python3-selenium fonts-dejavu-core)
 # mingw-w64-common: the Windows headers of the cross-built programs (every machine);
 # wine64: runs the x64 test program (scripts/wine).
 # libxkbcommon-dev: kbdtool's Linux export; xkb-data and x11-xkb-utils: its tests (the system's
 # rules, xkbcomp).
+# libxml2-dev and libxml2-utils: the macOS export's tests (reading the .keylayout, xmllint against the DTD).
 # chromium, chromium-driver, python3-selenium: the learning page's browser tests;
 # fonts-dejavu-core: the fonts its screenshot is taken with.
 # scripts/hostile measures each run with GNU time's -v.

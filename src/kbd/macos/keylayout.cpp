@@ -218,8 +218,9 @@ private:
             std::string body;
             for (const auto& k : keys_) body += keyElement(k.code, k.cells[m], m == Command);
             if (m == Base) e_.keys = std::count(body.begin(), body.end(), '\n');
-            // A key map holds at least one key; a key without output types nothing.
-            if (body.empty()) body = fmt::format("            <key code=\"{}\" output=\"\"/>\n", keys_.empty() ? 49 : keys_[0].code);
+            // A key map holds at least one key: an empty one holds code 127,
+            // which no key of a Mac keyboard sends.
+            if (body.empty()) body = "            <key code=\"127\" output=\"\"/>\n";
             out += fmt::format("        <keyMap index=\"{}\">\n{}        </keyMap>\n", m, body);
         }
         return out + "    </keyMapSet>\n";

@@ -1,0 +1,100 @@
+// The .keylayout as other readers see it, the pinned differences from
+// Windows typing, and the command's handling of names and its output folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "kbd/macos/export.h"
+#include "kbd/model/pc_keys.h"
+#include "macos/keylayout_interpreter.h"
+#include "support/fixture.h"
+
+namespace fs = std::filesystem;
+namespace m = kbdtest::macos;
+
+namespace {
+
+fs::path freshDir(const std::string& what) {
+    const fs::path d = fs::temp_directory_path() / ("kbd-macos-" + what + "-" + std::to_string(::getpid()));
+    fs::remove_all(d);
+    return d;
+}
+
+std::string shellQuote(const std::string& s) { return "'" + s + "'"; }
+
+}  // namespace
+
+TEST(MacosExport, KeylayoutValidatesAgainstTheDtdAndPythonReadsIt) {
+    const fs::path dir = freshDir("valid");
+    const auto r = kbdtest::kbdtool("export --macos " + dir.string() + " " + kbdtest::imagePath());
+    ASSERT_EQ(r.status, 0) << r.out;
+    const fs::path file = dir / "kbdQelvo.bundle/Contents/Resources/kbdQelvo.keylayout";
+    const std::string here = fs::path(__FILE__).parent_path().string();
+    EXPECT_EQ(std::system(("xmllint --noout --dtdvalid " + shellQuote(here + "/KeyboardLayout.dtd") + " " +
+                           shellQuote(file.string()) + " 2>/dev/null")
+                              .c_str()),
+              0);
+    EXPECT_EQ(std::system(("python3 " + shellQuote(here + "/read_keylayout.py") + " " + shellQuote(file.string()))
+                              .c_str()),
+              0);
+    for (const char* f : {"kbdQelvo.bundle/Contents/Info.plist", "kbdQelvo.bundle/Contents/version.plist",
+                          "report.json"})
+        EXPECT_TRUE(fs::exists(dir / f)) << f;
+    fs::remove_all(dir);
+}
+
+// Command keeps the Latin letter of each letter key, whatever the layout types there.
+TEST(MacosExport, CommandGivesEachLetterKeysLatinLetter) {
+    const auto& layout = kbdtest::layout();
+    m::Keylayout k(kbd::macos::plan(layout, "t", "t.dll").keylayout);
+    size_t letters = 0;
+    for (const auto& key : kbd::pcKeys()) {
+        if (!key.character || key.mac < 0) continue;
+        const auto entry = kbd::scanEntry(layout, key.scan);
+        const uint8_t v = entry ? uint8_t(*entry & 0xFF) : 0;
+        if (v < 'A' || v > 'Z') continue;
+        ++letters;
+        EXPECT_EQ(k.press(unsigned(key.mac), m::Command | m::LShift), std::string(1, char(v + 0x20))) << key.xkb;
+    }
+    EXPECT_EQ(letters, 26u);
+}
+
+// Pinned: on a Mac left Option types the AltGr characters too, where
+// Windows' left Alt types nothing; the export says so.
+TEST(MacosExport, LeftOptionTypesWhatAltGrTypesAndIsReported) {
+    const auto& layout = kbdtest::layout();
+    const auto e = kbd::macos::plan(layout, "t", "t.dll");
+    m::Keylayout k(e.keylayout);
+    for (const auto& key : kbd::pcKeys())
+        if (key.character && key.mac >= 0) {
+            const std::string right = k.press(unsigned(key.mac), m::ROption);
+            k.reset();
+            EXPECT_EQ(k.press(unsigned(key.mac), m::LOption), right) << key.xkb;
+            k.reset();
+        }
+    bool reported = false;
+    for (const auto& a : e.approximations) reported |= a.kind == "option";
+    EXPECT_TRUE(reported);
+}
+
+// A name no bundle can carry is refused in one line, and nothing is left behind.
+TEST(MacosExport, BadNameIsRefusedAndLeavesNothing) {
+    const fs::path dir = freshDir("name");
+    fs::create_directories(dir);
+    for (const char* name : {"a/b", "x:y", ".hidden"}) {
+        const auto r = kbdtest::kbdtool("export --macos " + dir.string() + " --name " + shellQuote(name) + " " +
+                                        kbdtest::imagePath());
+        EXPECT_NE(r.status, 0) << name;
+        EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+    }
+    EXPECT_TRUE(fs::is_empty(dir));
+    // A good export leaves the bundle and the report only, no temporary folder.
+    ASSERT_EQ(kbdtest::kbdtool("export --macos " + dir.string() + " --name 'Qelvo Ā' " + kbdtest::imagePath()).status, 0);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"Qelvo Ā.bundle", "report.json"}));
+    fs::remove_all(dir);
+}
