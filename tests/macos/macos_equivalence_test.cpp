@@ -37,7 +37,7 @@ std::string describe(const Press& p) {
 std::vector<Press> everyChord() {
     std::vector<Press> out;
     for (const auto& k : kbd::pcKeys())
-        if (k.character && k.mac >= 0)
+        if (k.xkbRole == kbd::XkbRole::Layout && k.mac >= 0)
             for (unsigned h : {0u, unsigned(Shift), unsigned(AltGr), unsigned(Shift | AltGr)}) out.push_back({h, k});
     return out;
 }

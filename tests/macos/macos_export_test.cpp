@@ -51,7 +51,7 @@ TEST(MacosExport, CommandGivesEachLetterKeysLatinLetter) {
     m::Keylayout k(kbd::macos::plan(layout, "t", "t.dll").keylayout);
     size_t letters = 0;
     for (const auto& key : kbd::pcKeys()) {
-        if (!key.character || key.mac < 0) continue;
+        if (key.xkbRole != kbd::XkbRole::Layout || key.mac < 0) continue;
         const auto entry = kbd::scanEntry(layout, key.scan);
         const uint8_t v = entry ? uint8_t(*entry & 0xFF) : 0;
         if (v < 'A' || v > 'Z') continue;
@@ -68,7 +68,7 @@ TEST(MacosExport, LeftOptionTypesWhatAltGrTypesAndIsReported) {
     const auto e = kbd::macos::plan(layout, "t", "t.dll");
     m::Keylayout k(e.keylayout);
     for (const auto& key : kbd::pcKeys())
-        if (key.character && key.mac >= 0) {
+        if (key.xkbRole == kbd::XkbRole::Layout && key.mac >= 0) {
             const std::string right = k.press(unsigned(key.mac), m::ROption);
             k.reset();
             EXPECT_EQ(k.press(unsigned(key.mac), m::LOption), right) << key.xkb;
