@@ -57,12 +57,15 @@ void readInfo(const VersionInfo& v, LayoutInfo& info) {
 
 }  // namespace
 
+LayoutInfo readLayoutInfo(const MappedImage& image) {
+    LayoutInfo info;
+    if (const auto v = readVersion(image)) readInfo(*v, info);
+    if (const auto locale = localeById(info.localeId)) info.localeName = locale->name;
+    return info;
+}
+
 LayoutSource readLayoutSource(const MappedImage& image, const DecodeOptions& options) {
-    LayoutSource source;
-    source.tables = decode(image, options).layout;
-    if (const auto v = readVersion(image)) readInfo(*v, source.info);
-    if (const auto locale = localeById(source.info.localeId)) source.info.localeName = locale->name;
-    return source;
+    return {decode(image, options).layout, readLayoutInfo(image)};
 }
 
 LayoutSource readLayoutSource(const std::string& path, std::optional<uint64_t> base, const DecodeOptions& options) {

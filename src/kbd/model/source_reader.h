@@ -12,6 +12,9 @@
 
 namespace kbd {
 
+// What the version block says (no code runs); defaults where it is silent.
+LayoutInfo readLayoutInfo(const MappedImage& image);
+
 // Throws kbd::Error when the tables do not decode or the version block is
 // malformed. An image without a version block gets the default info.
 LayoutSource readLayoutSource(const MappedImage& image, const DecodeOptions& options = {});
