@@ -3,7 +3,10 @@
 // one message per problem with its line and column.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
+#include <unistd.h>
 
 #include "kbd/klc/klc.h"
 #include "kbd/model/source_reader.h"
@@ -152,4 +155,31 @@ TEST(Klc, EachFaultOfASourceIsReportedWithItsPlace) {
     } catch (const klc::ParseError& e) {
         EXPECT_EQ(e.problems().size(), 2u);
     }
+}
+
+// export --klc: our image carries over whole and silently; a test layout
+// says on stderr what a .klc leaves out, and --strict then writes nothing.
+TEST(Klc, ExportWritesTheSourceAndSaysWhatItLeavesOut) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kbd-klc-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string ours = (dir / "ours.klc").string();
+    auto r = kbdtest::kbdtool("export --klc " + ours + " '" + kbdtest::imagePath() + "'");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(r.out.find("not in the .klc"), std::string::npos) << r.out;
+    std::ifstream f(ours, std::ios::binary);
+    const std::vector<uint8_t> written{std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+    EXPECT_EQ(klc::parseKlc(written).tables, kbdtest::layout());
+
+    const std::string sg = (dir / "sg.klc").string();
+    r = kbdtest::kbdtool("export --klc " + sg + " '" + kbdtest::foreignPath("sgcaps") + "'");
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("kbdtool: export: not in the .klc: keyboard type 4 and subtype 0"), std::string::npos) << r.out;
+    fs::remove(sg);
+    r = kbdtest::kbdtool("export --strict --klc " + sg + " '" + kbdtest::foreignPath("sgcaps") + "'");
+    EXPECT_NE(r.status, 0);
+    EXPECT_FALSE(fs::exists(sg));
+    EXPECT_NE(kbdtest::kbdtool("export --klc " + sg + " --xkb " + dir.string() + " '" + kbdtest::imagePath() + "'").status, 0);
+    fs::remove_all(dir);
 }

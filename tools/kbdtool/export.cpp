@@ -1,12 +1,15 @@
 // kbdtool export: the layout in another system's formats (XKB for Linux, a
-// keyboard-layout bundle for macOS).
+// keyboard-layout bundle for macOS) or as its own source (.klc).
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 
 #include <fmt/format.h>
 
 #include "command.h"
+#include "kbd/klc/klc.h"
 #include "kbd/macos/export.h"
+#include "kbd/model/source_reader.h"
 #include "kbd/xkb/export.h"
 
 namespace kbdtool {
@@ -27,12 +30,38 @@ void listWritten(const std::vector<File>& files, const std::string& dir) {
         std::cout << fmt::format("{}  {} bytes\n", (std::filesystem::path(dir) / f.path).string(), f.size);
 }
 
+// The layout as a .klc source, written beside FILE and renamed into place.
+int exportKlc(const Input& in, const std::string& path, bool strict) {
+    const auto source = kbd::inFile(in.file, [&] {
+        return kbd::readLayoutSource(in.file, in.at(), kbd::DecodeOptions{in.pointerSize});
+    });
+    const auto lost = kbd::klc::unsaid(source);
+    for (const auto& l : lost) std::cerr << "kbdtool: export: not in the .klc: " << l << "\n";
+    if (strict && !lost.empty())
+        throw kbd::Error(fmt::format("--strict: {} things a .klc cannot say; nothing written", lost.size()));
+    const auto bytes = kbd::klc::writeKlc(source);
+    const std::string aside = path + ".part";
+    {
+        std::ofstream f(aside, std::ios::binary | std::ios::trunc);
+        f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        if (!f.flush()) throw kbd::Error(fmt::format("{}: cannot write", aside));
+    }
+    std::error_code ec;
+    std::filesystem::rename(aside, path, ec);
+    if (ec) {
+        std::filesystem::remove(aside, ec);
+        throw kbd::Error(fmt::format("{}: cannot write", path));
+    }
+    std::cout << fmt::format("{}  {} bytes\n", path, bytes.size());
+    return 0;
+}
+
 }  // namespace
 
 Command addExport(CLI::App& app) {
     struct Options {
         Input       in;
-        std::string xkbDir, macDir, name;
+        std::string xkbDir, macDir, klcFile, name;
         bool        strict = false;
     };
     auto o = std::make_shared<Options>();
@@ -44,19 +73,29 @@ Command addExport(CLI::App& app) {
         "exactly. README \"On Linux\" says where the files go.\n"
         "--macos DIR: for macOS, DIR/NAME.bundle holding NAME.keylayout, with report.json and a line on stderr\n"
         "for everything that does not carry over. README \"On a Mac\" says where the bundle goes.\n"
+        "--klc FILE: the layout's source as a .klc (UTF-16 with byte-order mark, CRLF lines), for editing and\n"
+        "rebuilding with kbdtool build; a line on stderr for each thing a .klc cannot say.\n"
         "Example: kbdtool export --xkb out kbdQelvo.dll\n"
-        "         kbdtool export --macos out kbdQelvo.dll");
+        "         kbdtool export --macos out kbdQelvo.dll\n"
+        "         kbdtool export --klc kbdqelvo.klc kbdQelvo.dll");
     sub->add_option("FILE", o->in.file, "layout image (.dll)")->required();
     auto* xkb = sub->add_option("--xkb", o->xkbDir, "folder for the Linux files (created if missing)");
     auto* mac = sub->add_option("--macos", o->macDir, "folder for the macOS bundle (created if missing)");
+    auto* klc = sub->add_option("--klc", o->klcFile, "the .klc file to write");
     xkb->excludes(mac);
+    klc->excludes(xkb)->excludes(mac);
     sub->add_option("--name", o->name,
                     "--xkb: layout id of a-z, 0-9, '_' and '-', starting with a letter; --macos: the bundle's and "
                     "layout's name (default: from the file name)");
-    sub->add_flag("--strict", o->strict, "fail, writing nothing, if anything would be approximate");
+    sub->add_flag("--strict", o->strict, "fail, writing nothing, if anything would be approximate (or, with --klc, left out)");
     addMappingOptions(sub, o->in);
     return {sub, [o] {
-                if (o->xkbDir.empty() && o->macDir.empty()) throw kbd::Error("export: give --xkb DIR or --macos DIR");
+                if (o->xkbDir.empty() && o->macDir.empty() && o->klcFile.empty())
+                    throw kbd::Error("export: give --xkb DIR, --macos DIR or --klc FILE");
+                if (!o->klcFile.empty()) {
+                    if (!o->name.empty()) throw UsageError("--name: not with --klc (the source takes the image's name)");
+                    return exportKlc(o->in, o->klcFile, o->strict);
+                }
                 const std::string& file = o->in.file;
                 const std::string source = std::filesystem::path(file).filename().string();
                 if (!o->macDir.empty()) {
