@@ -54,5 +54,6 @@ Command addExport(CLI::App& app);
 Command addFind(CLI::App& app);
 Command addHtml(CLI::App& app);
 Command addDiff(CLI::App& app);
+Command addBuild(CLI::App& app);
 
 }  // namespace kbdtool

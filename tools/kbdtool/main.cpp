@@ -22,7 +22,8 @@ int run(int argc, char** argv) {
                "2 a wrong command line, or a file diff could not read.");
     using namespace kbdtool;
     const std::vector<Command> commands = {addDump(app), addType(app),   addNames(app), addCheck(app), addDraw(app),
-                                           addExport(app), addFind(app), addHtml(app),  addDiff(app)};
+                                           addExport(app), addFind(app), addHtml(app),  addDiff(app),
+                                           addBuild(app)};
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

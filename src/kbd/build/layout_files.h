@@ -1,0 +1,29 @@
+// The source files of a layout image, written from a LayoutSource: the
+// tables as C++ on the record definitions of include/kbd.h, in the style of
+// our own layout's sources (named constants, one row per line, each
+// character shown in a comment); the module definition; and the version
+// block, shaped like resources/version.rc.
+#pragma once
+
+#include <string>
+
+#include "kbd/model/layout_source.h"
+
+namespace kbd::build {
+
+struct LayoutFiles {
+    std::string tables;   // NAME.cpp
+    std::string def;      // NAME.def
+    std::string version;  // NAME.rc
+};
+
+// Throws kbd::Error when the tables cannot be written with the format's
+// records (a row size that no record has, a modifier array of the wrong
+// length, a ligature row of the wrong width).
+LayoutFiles writeLayoutFiles(const LayoutSource& source);
+
+// The file name checked: 1 to 64 letters, digits, '_' or '-'. Empty when it
+// is fine, otherwise what is wrong.
+std::string nameFault(const std::string& name);
+
+}  // namespace kbd::build
