@@ -126,3 +126,15 @@ TEST(Build, AMissingToolIsNamedWithItsPackage) {
     }
     setenv("PATH", path.c_str(), 1);
 }
+
+TEST(Build, AFaultySourceBuildsNothing) {
+    TempDir dir("faulty");
+    fs::create_directories(dir.path);
+    const fs::path klc = dir.path / "bad.klc", out = dir.path / "out";
+    std::ofstream(klc) << "KBD\tkbdbad\t\"Bad\"\r\n\r\nSHIFTSTATE\r\n0\r\n1\r\nLAYOUT\r\n"
+                          "10\tQ\t1\tq\tQ\r\nNOSUCH\r\nENDKBD\r\n";
+    const auto r = kbdtest::kbdtool("build " + klc.string() + " --out " + out.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("bad.klc:8:1: unknown section 'NOSUCH'"), std::string::npos) << r.out;
+    EXPECT_FALSE(fs::exists(out));
+}

@@ -166,23 +166,27 @@ BuildResult buildLayout(const LayoutSource& source, const std::string& outDir, c
     for (auto& t : threads) t.join();
     if (!failure.empty()) throw Error(failure);
 
-    // Everything built and proven: put it in place.
+    // Everything built and proven: put it in place, every folder made first.
     BuildResult result;
     const fs::path out(outDir), sources = out / "source";
-    std::error_code ec;
-    fs::create_directories(sources, ec);
-    if (ec) throw Error(fmt::format("build: cannot make {}: {}", sources.string(), ec.message()));
+    for (const fs::path& dir : {sources, out / "x86", out / "x64", out / "arm64", out / "wow64"}) {
+        std::error_code ec;
+        fs::create_directories(dir, ec);
+        if (ec) throw Error(fmt::format("build: cannot make {}: {}", dir.string(), ec.message()));
+    }
     for (const auto& [from, ext] : {std::pair{cpp, ".cpp"}, std::pair{def, ".def"}, std::pair{rc, ".rc"}}) {
         const fs::path to = sources / (name + ext);
-        fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+        std::error_code ec;
+        fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+        if (ec) throw Error(fmt::format("build: cannot write {}: {}", to.string(), ec.message()));
         result.sources.push_back(to.string());
     }
     for (auto& image : built) {
         const fs::path dir = out / image.kind, to = dir / (name + ".dll"), part = dir / (name + ".dll.part");
-        fs::create_directories(dir, ec);
-        if (ec) throw Error(fmt::format("build: cannot make {}: {}", dir.string(), ec.message()));
-        fs::copy_file(image.path, part, fs::copy_options::overwrite_existing);
-        fs::rename(part, to);
+        std::error_code ec;
+        fs::copy_file(image.path, part, fs::copy_options::overwrite_existing, ec);
+        if (!ec) fs::rename(part, to, ec);
+        if (ec) throw Error(fmt::format("build: cannot write {}: {}", to.string(), ec.message()));
         image.path = to.string();
         result.images.push_back(std::move(image));
     }
