@@ -60,6 +60,9 @@ Command addBuild(CLI::App& app) {
                         throw UsageError("--name: " + fault);
                 kbd::LayoutSource source = readSource(o->file);
                 if (!o->name.empty()) source.info.name = o->name;
+                if (const auto fault = kbd::build::nameFault(source.info.name); !fault.empty())
+                    throw kbd::Error(fmt::format("{}: the layout's name is no file name ({}); give --name", o->file,
+                                                 fault));
                 const auto tools = kbd::build::findToolchain();
                 const auto result = kbd::build::buildLayout(source, o->outDir, tools);
                 // The check's notes about the layout, once each (how wide the
