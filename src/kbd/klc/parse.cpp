@@ -70,9 +70,14 @@ std::vector<Token> tokenize(const std::u32string& s, unsigned number, std::vecto
             i = end + 1;
         } else {
             size_t end = i;
-            while (end < s.size() && s[end] != U' ' && s[end] != U'\t' && s[end] != U'\r' &&
+            while (end < s.size() && s[end] != U' ' && s[end] != U'\t' && s[end] != U'\r' && s[end] != 0xFEFF &&
                    !(s[end] == U'/' && end + 1 < s.size() && s[end + 1] == U'/' && end > i))
                 ++end;
+            // A quote inside a word would leave the text's end in doubt.
+            if (const size_t q = s.find(U'"', i); q < end) {
+                problems.push_back({number, static_cast<unsigned>(q + 1), "a quote inside a word: quote the whole text"});
+                break;
+            }
             t.text = s.substr(i, end - i);
             i = end;
         }
@@ -247,10 +252,9 @@ private:
     }
 
     void version(const Line& l, const Token& t) {
-        const std::string v = show(t.text);
-        const size_t dot = v.find('.');
+        const size_t dot = t.text.find(U'.');
         const auto major = decimal(t.text.substr(0, dot), 0xFFFF);
-        const auto minor = dot == std::string::npos ? std::optional<uint32_t>(0) : decimal(t.text.substr(dot + 1), 0xFFFF);
+        const auto minor = dot == std::u32string::npos ? std::optional<uint32_t>(0) : decimal(t.text.substr(dot + 1), 0xFFFF);
         if (!major || !minor) {
             problem(l, t, "VERSION is MAJOR.MINOR, such as 1.0");
             return;

@@ -27,9 +27,11 @@ std::string layoutName(const std::string& name) {
     return out.empty() ? "kbdlyt" : out;
 }
 
-// Quoted text: a .klc string cannot hold a double quote.
+// Quoted text: a .klc string cannot hold a double quote or a line break.
 std::string quoted(std::string s) {
     std::replace(s.begin(), s.end(), '"', '\'');
+    std::replace(s.begin(), s.end(), '\r', ' ');
+    std::replace(s.begin(), s.end(), '\n', ' ');
     return "\"" + s + "\"";
 }
 
@@ -245,10 +247,19 @@ void deadKeys(Source& s, const Layout& L) {
         }
 }
 
+// A line's text (DESCRIPTIONS, LANGUAGENAMES): bare words when they read
+// back, else quoted.
+std::string lineText(const std::string& u) {
+    const bool bare = !u.empty() && u.front() != ' ' && u.back() != ' ' && u.find_first_of("\t\r\"") == std::string::npos &&
+                      u.find("\xEF\xBB\xBF") == std::string::npos && u.find("//") == std::string::npos;
+    return bare ? u : quoted(u);
+}
+
 std::string nameText(const std::u16string& n) {
     const std::string u = toUtf8(fromUtf16(n));
-    return u.find_first_of(" \t") != std::string::npos || u.empty() || u.find("//") != std::string::npos
-               ? quoted(u) : u;
+    const bool bare = !u.empty() && u.find_first_of(" \t\r") == std::string::npos &&
+                      u.find("\xEF\xBB\xBF") == std::string::npos && u.find("//") == std::string::npos;
+    return bare ? u : quoted(u);
 }
 
 void keyNames(Source& s, const Layout& L) {
@@ -272,12 +283,13 @@ void keyNames(Source& s, const Layout& L) {
 void languages(Source& s, const LayoutInfo& info) {
     s.line("DESCRIPTIONS");
     s.line();
-    s.line(fmt::format("{:04x}\t{}", info.localeId & 0xFFFF, info.description));
+    s.line(fmt::format("{:04x}\t{}", info.localeId & 0xFFFF, lineText(info.description)));
     s.line();
     s.line("LANGUAGENAMES");
     s.line();
     const auto locale = localeById(info.localeId);
-    s.line(fmt::format("{:04x}\t{}", info.localeId & 0xFFFF, locale ? std::string(locale->displayName) : info.localeName));
+    s.line(fmt::format("{:04x}\t{}", info.localeId & 0xFFFF,
+                       lineText(locale ? std::string(locale->displayName) : info.localeName)));
     s.line();
 }
 
@@ -317,7 +329,8 @@ std::vector<std::string> unsaid(const LayoutSource& source) {
         out.push_back(fmt::format("the name '{}' becomes '{}' (1 to {} letters, digits, '_' or '-')", source.info.name,
                                   back.info.name, kMaxName));
     for (const auto* s : {&source.info.description, &source.info.company, &source.info.copyright})
-        if (s->find('"') != std::string::npos) out.push_back("double quotes in the texts become single quotes");
+        if (s->find_first_of("\"\r\n") != std::string::npos)
+            out.push_back("double quotes in the texts become single quotes, line breaks spaces");
     if (a.type != b.type || a.subType != b.subType)
         out.push_back(fmt::format("keyboard type {} and subtype {}: a source leaves them {} and {}", a.type, a.subType,
                                   b.type, b.subType));
