@@ -528,6 +528,14 @@ private:
         if (!c) return;
         std::u32string name = tk[1].text;
         for (size_t i = 2; i < tk.size(); ++i) name += U" " + tk[i].text;
+        if (name.empty()) {
+            problem(l, tk[1], "an empty dead-key name");
+            return;
+        }
+        if (const auto [prev, added] = deadNamed_.emplace(*c, l.number); !added) {
+            problem(l, tk[0], fmt::format("dead key {} is named twice (first on line {})", show(tk[0].text), prev->second));
+            return;
+        }
         out_.tables.deadKeyNames.push_back(std::u16string(1, char16_t(*c)) + toUtf16(name));
     }
 
@@ -641,6 +649,7 @@ private:
     std::map<std::pair<uint8_t, uint16_t>, unsigned> ligatureAt_;
     std::optional<uint16_t>      dead_;
     std::set<uint16_t>           deadBlocks_;
+    std::map<uint16_t, unsigned> deadNamed_;
 };
 
 }  // namespace
