@@ -294,7 +294,9 @@ private:
         if (!kept || loadedSize_ != r.memory.size()) {
             std::memcpy(image_.get(), r.memory.data(), r.memory.size());
             std::memset(image_.get() + r.memory.size(), 0, imageSize - r.memory.size());
-            if (kept) check(uc_ctl_remove_cache(uc(), r.base, imageEnd), "dropping translated code");
+            // Blocks mapped anew can still find code the model translated
+            // from the last image at these addresses: drop it too.
+            dropTranslated(r.base, imageEnd);
             loadedSize_ = r.memory.size();
         } else {
             rewrite(r.base, r.memory);
@@ -318,8 +320,20 @@ private:
                    std::memcmp(mapped + end, bytes.data() + end, std::min(kChunk, bytes.size() - end)) != 0)
                 end += std::min(kChunk, bytes.size() - end);
             std::memcpy(mapped + at, bytes.data() + at, end - at);
-            check(uc_ctl_remove_cache(uc(), base + at, base + end), "dropping translated code");
+            dropTranslated(base + at, base + end);
             at = end;
+        }
+    }
+
+    // Drops the code translated from [begin, end), one mapped block at a
+    // time: the model finds a block's memory from the range's first address
+    // and takes the rest as lying in the same block, so a range that crosses
+    // into the next block would miss the code translated there.
+    void dropTranslated(uint64_t begin, uint64_t end) {
+        for (const Region& m : mapped_) {
+            if (!(m.prot & UC_PROT_EXEC)) continue;  // no code is translated from it
+            const uint64_t b = std::max(begin, m.address), e = std::min(end, m.address + m.size);
+            if (b < e) check(uc_ctl_remove_cache(uc(), b, e), "dropping translated code");
         }
     }
 
