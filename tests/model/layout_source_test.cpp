@@ -1,5 +1,5 @@
-// What the version block of a built image says about its layout: name,
-// texts, version and language.
+// The layout source read back from built images: the tables the decoder
+// reads, and the name, texts, version and language of the version block.
 #include <gtest/gtest.h>
 
 #include "kbd/model/source_reader.h"
@@ -8,21 +8,23 @@
 
 using namespace kbd;
 
-TEST(LayoutSource, ReadsTheVersionBlockOfOurImageAndATestLayout) {
-    const LayoutInfo ours = readLayoutInfo(MappedImage::load(kbdtest::imagePath()));
-    EXPECT_EQ(ours.name, "kbdqelvo");  // InternalName "kbdqelvo (3.13)" has a suffix; OriginalFilename wins
-    EXPECT_EQ(ours.description, "Qelvo Keyboard Layout");
-    EXPECT_EQ(ours.company, "The kbdQelvo developers");
-    EXPECT_EQ(ours.copyright, "Copyright (c) the kbdQelvo developers");
-    EXPECT_EQ(ours.localeId, 0x0409u);
-    EXPECT_EQ(ours.localeName, "en-US");
-    EXPECT_EQ(ours.versionMajor, 1);
-    EXPECT_EQ(ours.versionMinor, 0);
+TEST(LayoutSource, ReadsTablesAndVersionBlockOfOurImageAndATestLayout) {
+    const LayoutSource ours = readLayoutSource(kbdtest::imagePath(), kbdtest::kForeignBase);
+    EXPECT_EQ(ours.tables, kbdtest::layout());
+    EXPECT_EQ(ours.info.name, "kbdqelvo");  // InternalName "kbdqelvo (3.13)" has a suffix; OriginalFilename wins
+    EXPECT_EQ(ours.info.description, "Qelvo Keyboard Layout");
+    EXPECT_EQ(ours.info.company, "The kbdQelvo developers");
+    EXPECT_EQ(ours.info.copyright, "Copyright (c) the kbdQelvo developers");
+    EXPECT_EQ(ours.info.localeId, 0x0409u);
+    EXPECT_EQ(ours.info.localeName, "en-US");
+    EXPECT_EQ(ours.info.versionMajor, 1);
+    EXPECT_EQ(ours.info.versionMinor, 0);
 
     // A 64-bit image whose OriginalFilename carries ".dll".
-    const LayoutInfo sg = readLayoutInfo(MappedImage::load(kbdtest::foreignPath("sgcaps", "x64")));
-    EXPECT_EQ(sg.name, "sgcaps");
-    EXPECT_EQ(sg.description, "Test layout sgcaps");
-    EXPECT_EQ(sg.copyright, "");
-    EXPECT_EQ(sg.localeName, "en-US");
+    const LayoutSource sg = readLayoutSource(kbdtest::foreignPath("sgcaps", "x64"));
+    EXPECT_EQ(sg.tables, kbdtest::foreign("sgcaps", "x64").layout);
+    EXPECT_EQ(sg.info.name, "sgcaps");
+    EXPECT_EQ(sg.info.description, "Test layout sgcaps");
+    EXPECT_EQ(sg.info.copyright, "");
+    EXPECT_EQ(sg.info.localeName, "en-US");
 }
