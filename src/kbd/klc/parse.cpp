@@ -46,7 +46,8 @@ struct Line {
 };
 
 // Splits a line into tokens: runs of non-blank characters, or a quoted
-// string; `//` outside quotes ends the line.
+// string; `//` outside quotes ends the line. A line whose words cannot be
+// told apart gives its problem and no tokens.
 std::vector<Token> tokenize(const std::u32string& s, unsigned number, std::vector<Problem>& problems) {
     std::vector<Token> out;
     size_t i = 0;
@@ -63,10 +64,16 @@ std::vector<Token> tokenize(const std::u32string& s, unsigned number, std::vecto
             const size_t end = s.find(U'"', i + 1);
             if (end == std::u32string::npos) {
                 problems.push_back({number, t.column, "a quoted text without its closing quote"});
-                break;
+                return {};
             }
             t.text = s.substr(i + 1, end - i - 1);
             t.quoted = true;
+            if (const auto c = std::find_if(t.text.begin(), t.text.end(), [](char32_t c) { return c < 0x20 && c != U'\t'; });
+                c != t.text.end()) {
+                problems.push_back({number, static_cast<unsigned>(i + 2 + (c - t.text.begin())),
+                                    "a control character in a quoted text"});
+                return {};
+            }
             i = end + 1;
         } else {
             size_t end = i;
@@ -76,7 +83,7 @@ std::vector<Token> tokenize(const std::u32string& s, unsigned number, std::vecto
             // A quote inside a word would leave the text's end in doubt.
             if (const size_t q = s.find(U'"', i); q < end) {
                 problems.push_back({number, static_cast<unsigned>(q + 1), "a quote inside a word: quote the whole text"});
-                break;
+                return {};
             }
             t.text = s.substr(i, end - i);
             i = end;
