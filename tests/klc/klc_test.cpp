@@ -135,7 +135,7 @@ TEST(Klc, EachFaultOfASourceIsReportedWithItsPlace) {
         {head + "1a\tOEM_1\tSGCap\ta\tb\n1e\tA\t1\ta\tA\n", "t.klc:7:1: an SGCap row must be followed by its Caps Lock line (starting -1 -1)"},
         {head + "10\tQ\t1\tq\t\"Q\n", "t.klc:6:10: a quoted text without its closing quote"},
         {head + "10\tQ\t1\tq\ta\"b\n", "t.klc:6:11: a quote inside a word: quote the whole text"},
-        {head + "KEYNAME\n38\t\"Right\rAlt\"\n", "t.klc:7:10: a control character in a quoted text"},
+        {head + "KEYNAME\n38\t\"Right\rAlt\"\n", "t.klc:7:10: a line break inside a quoted text"},
         {head + "KEYNAME_DEAD\n005e\tCaret\n^\tHat\n", "t.klc:8:1: dead key ^ is named twice (first on line 7)"},
         {std::string("\xFE\xFF"), "t.klc:1:1: the file is UTF-16 big-endian; save it as UTF-16 LE or UTF-8"},
         {head + "10\tQ\t1\tq\t\xC3\x28\n", "t.klc:6:10: bad UTF-8 at byte 0x29 (a UTF-16 file needs its byte-order mark)"},
