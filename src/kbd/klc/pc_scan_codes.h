@@ -1,6 +1,7 @@
 // The scan-code tables of the standard PC keyboard (virtual key in the low
 // byte, KBD* flags in the high byte): what a layout source's scan codes start
-// from, before its LAYOUT rows re-map keys.
+// from, before its LAYOUT rows re-map keys. The list is include/kbd_scancodes.inc,
+// the one the layout's own tables are built from.
 #pragma once
 
 #include <cstdint>
