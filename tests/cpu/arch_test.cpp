@@ -130,6 +130,12 @@ TEST(Architectures, InstructionsNoExportMayReachAreNamed) {
     };
     EXPECT_EQ(name(Isa::X86, {0xF3, 0x2E, 0xF4}), "hlt");  // behind prefixes
     EXPECT_EQ(name(Isa::X64, {0x48, 0x0F, 0x05}), "syscall");   // behind REX
+    EXPECT_EQ(name(Isa::X64, {0x48, 0x66, 0xF4}), "hlt");       // REX before a prefix: the model takes it so
+    // Encodings the model cannot translate, next to their forms that run.
+    EXPECT_EQ(name(Isa::X64, {0xF0, 0x41, 0x0F, 0xBA, 0xE8, 1}), "lock bts on a register");
+    EXPECT_EQ(name(Isa::X64, {0xF0, 0x41, 0x0F, 0xBA, 0x28, 1}), "");  // on memory
+    EXPECT_EQ(name(Isa::X86, {0xF0, 0x39, 0xC0}), "");                 // lock cmp of registers
+    EXPECT_EQ(name(Isa::X86, {0xFF, 0x28}), "");                       // far jmp through memory
     EXPECT_EQ(name(Isa::X86, {0x48, 0xF4}), "");                // 0x48 is dec eax in 32-bit code
     EXPECT_EQ(name(Isa::X86, {0x0F, 0x01, 0x10}), "lgdt");
     EXPECT_EQ(name(Isa::X86, {0x0F, 0x01, 0xD0}), "");          // xgetbv

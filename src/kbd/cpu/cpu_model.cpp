@@ -1,12 +1,10 @@
 #include "kbd/cpu/cpu_model.h"
 
 #include <algorithm>
-#include <csetjmp>
-#include <csignal>
 #include <cstdlib>
-#include <new>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +17,14 @@ constexpr uint64_t kPage = 0x1000;
 constexpr uint64_t kStackSize = 0x10000;
 // Longest x86 instruction; enough bytes for the forbidden-instruction test.
 constexpr size_t kMaxInstruction = 15;
+// The model keeps the code it translated, even that it was told to drop,
+// until its buffer of a gigabyte is full; then it drops it all, which
+// touches the whole buffer. An engine is closed instead (which frees it)
+// once it may have translated this many instructions: some 30 MB of code.
+constexpr uint64_t kTranslatedPerEngine = uint64_t{1} << 19;
+// Instructions the model translates past the last one a run reaches: the
+// rest of its block, at most.
+constexpr uint64_t kBlockTail = 512;
 
 uint32_t ucProt(uint32_t access) {
     uint32_t p = UC_PROT_NONE;
@@ -36,9 +42,6 @@ struct Region {
 
 // What the hooks see and record during one run.
 struct RunState {
-    Isa                      isa = Isa::X86;
-    uint64_t                 base = 0;
-    std::span<const uint8_t> memory;
     uint64_t                 sentinel = 0;
     uint64_t                 max = 0;
     uint64_t                 count = 0;
@@ -48,27 +51,16 @@ struct RunState {
     uint64_t                 faultAddress = 0;
     int                      faultSize = 0;
     uint32_t                 interrupt = 0;
-    std::optional<Forbidden> forbidden;
-    uint64_t                 forbiddenAt = 0;
 };
 
+// Forbidden instructions never reach this hook: the model stops at them as
+// exits, before translating them.
 void onCode(uc_engine* uc, uint64_t address, uint32_t size, void* user) {
     RunState& st = *static_cast<RunState*>(user);
     if (++st.count > st.max) {
         st.budget = true;
         uc_emu_stop(uc);
         return;
-    }
-    // Code can only run from the image: it is the one executable mapping.
-    if (address >= st.base && address - st.base < st.memory.size()) {
-        const uint64_t off = address - st.base;
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxInstruction, st.memory.size() - off));
-        if (auto f = forbiddenInstruction(st.isa, st.memory.subspan(off, n))) {
-            st.forbidden = f;
-            st.forbiddenAt = address;
-            uc_emu_stop(uc);  // before the instruction runs
-            return;
-        }
     }
     if (st.trace) st.trace->push_back({address, size});
 }
@@ -110,6 +102,10 @@ public:
               "installing the memory hook");
         check(uc_hook_add(uc(), &h, UC_HOOK_INTR, reinterpret_cast<void*>(&onInterrupt), &state_, 1, 0),
               "installing the interrupt hook");
+        // Runs end at the addresses of forbidden instructions (exits), and at
+        // nothing else: the return address is never mapped, and fetching it
+        // is how a run ends well.
+        check(uc_ctl_exits_enable(uc()), "enabling exits");
         if (isa == Isa::Arm64) {
             // FP/SIMD access at EL0 and EL1 (CPACR_EL1.FPEN).
             setReg(UC_ARM64_REG_CPACR_EL1, reg(UC_ARM64_REG_CPACR_EL1) | (uint64_t{3} << 20));
@@ -129,27 +125,32 @@ public:
     // True when the image's blocks are mapped as `want` says already.
     bool holds(const std::vector<Region>& want) const { return mapped_ == want; }
 
+    // True when the engine has translated enough to be closed.
+    bool worn() const { return translated_ > kTranslatedPerEngine; }
+
     CpuStop run(const CpuRun& r, const std::vector<Region>& want) {
         if (r.maxInstructions == 0) throw CpuModelError("CPU model: a run needs an instruction budget");
         const uint64_t stackTop = load(r, want);
         check(uc_context_restore(uc(), fresh_.get()), "resetting the CPU state");
         state_ = RunState{};
-        state_.isa = isa_;
-        state_.base = r.base;
-        state_.memory = r.memory;
         state_.sentinel = stackTop + kPage;
         state_.max = r.maxInstructions;
         state_.trace = r.trace;
         pushReturnAddress(stackTop);
 
-        const uc_err err = uc_emu_start(uc(), r.entry, state_.sentinel, 0, 0);
+        const uc_err err = uc_emu_start(uc(), r.entry, 0, 0, 0);
+        // Code that was dropped was translated anew as far as the run went.
+        if (dropped_) translated_ += state_.count + kBlockTail;
+        dropped_ = false;
         CpuStop stop;
         stop.pc = pc();
         stop.err = err;
-        if (state_.forbidden) {
+        std::optional<Forbidden> forbidden;
+        if (err == UC_ERR_OK && !state_.budget && !state_.interrupted && !state_.returned)
+            forbidden = forbiddenAt(stop.pc);
+        if (forbidden) {
             stop.why = CpuStop::Why::Forbidden;
-            stop.forbidden = state_.forbidden;
-            stop.pc = state_.forbiddenAt;
+            stop.forbidden = forbidden;
         } else if (state_.budget) {
             stop.why = CpuStop::Why::Budget;
         } else if (state_.returned || (err == UC_ERR_OK && stop.pc == state_.sentinel)) {
@@ -298,10 +299,41 @@ private:
             // from the last image at these addresses: drop it too.
             dropTranslated(r.base, imageEnd);
             loadedSize_ = r.memory.size();
+            base_ = r.base;
+            mappedSize_ = imageSize;
+            exits_.clear();
+            findExits(0, imageSize);
         } else {
             rewrite(r.base, r.memory);
         }
+        check(uc_ctl_set_exits(uc(), exits_.data(), exits_.size()), "setting the exits");
         return stack + kStackSize;
+    }
+
+    // Adds the address of each forbidden instruction that starts in
+    // [from, to) of the image's executable blocks to the exits, in order.
+    // The bytes after the image's own, up to the end of its pages, are the
+    // zeros that the model reads there too.
+    void findExits(uint64_t from, uint64_t to) {
+        const size_t step = isa_ == Isa::Arm64 ? 4 : 1;  // ARM64 code is 4-byte aligned
+        std::vector<uint64_t> found;
+        for (const Region& m : mapped_) {
+            if (!(m.prot & UC_PROT_EXEC)) continue;
+            const uint64_t begin = std::max(from, m.address - base_), end = std::min(to, m.address + m.size - base_);
+            for (uint64_t off = (begin + step - 1) / step * step; off < end; off += step) {
+                const size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxInstruction, mappedSize_ - off));
+                if (forbiddenInstruction(isa_, {image_.get() + off, n})) found.push_back(base_ + off);
+            }
+        }
+        const auto at = std::lower_bound(exits_.begin(), exits_.end(), base_ + from);
+        exits_.insert(at, found.begin(), found.end());
+    }
+
+    // The forbidden instruction a run stopped at, if it stopped at an exit.
+    std::optional<Forbidden> forbiddenAt(uint64_t pc) const {
+        if (!std::binary_search(exits_.begin(), exits_.end(), pc)) return std::nullopt;
+        const uint64_t off = pc - base_;
+        return forbiddenInstruction(isa_, {image_.get() + off, std::min<uint64_t>(kMaxInstruction, mappedSize_ - off)});
     }
 
     // Writes the bytes of the image that differ from those mapped, and drops
@@ -321,6 +353,12 @@ private:
                 end += std::min(kChunk, bytes.size() - end);
             std::memcpy(mapped + at, bytes.data() + at, end - at);
             dropTranslated(base + at, base + end);
+            // An instruction that starts up to 14 bytes earlier reads the
+            // changed bytes too.
+            const uint64_t from = at > kMaxInstruction - 1 ? at - (kMaxInstruction - 1) : 0;
+            exits_.erase(std::lower_bound(exits_.begin(), exits_.end(), base + from),
+                         std::lower_bound(exits_.begin(), exits_.end(), base + end));
+            findExits(from, end);
             at = end;
         }
     }
@@ -333,7 +371,9 @@ private:
         for (const Region& m : mapped_) {
             if (!(m.prot & UC_PROT_EXEC)) continue;  // no code is translated from it
             const uint64_t b = std::max(begin, m.address), e = std::min(end, m.address + m.size);
-            if (b < e) check(uc_ctl_remove_cache(uc(), b, e), "dropping translated code");
+            if (b >= e) continue;
+            check(uc_ctl_remove_cache(uc(), b, e), "dropping translated code");
+            dropped_ = true;
         }
     }
 
@@ -347,6 +387,10 @@ private:
     uint64_t                           stackAt_ = 0;
     std::vector<Region>                mapped_;  // the image's blocks as mapped now
     uint64_t                           loadedSize_ = 0;  // bytes of the image in them
+    uint64_t                           base_ = 0, mappedSize_ = 0;  // where they are and their pages' size
+    std::vector<uint64_t>              exits_;  // forbidden instructions in them, in order
+    bool                               dropped_ = false;  // translated code dropped since the last run
+    uint64_t                           translated_ = 0;   // instructions translated, at most
     std::unique_ptr<uc_engine, Close>  uc_;
     std::unique_ptr<uc_context, Close> fresh_;
     RunState                           state_;
@@ -362,45 +406,6 @@ std::vector<Region> blocksOf(const CpuRun& r) {
         i = j;
     }
     return out;
-}
-
-// Unicorn 2.0 aborts the whole process when its translator meets some
-// undefined encodings (a far jump or call through a register: FF /3 or FF /5
-// with a register operand) before any hook can refuse them. While an engine
-// runs, SIGABRT jumps back here instead; the engine it happened in is never
-// used or closed again (closing it may abort too), only kept reachable.
-thread_local sigjmp_buf* tAbortJump = nullptr;
-
-extern "C" void onModelAbort(int) {
-    if (tAbortJump) siglongjmp(*tAbortJump, 1);
-}
-
-std::vector<std::unique_ptr<Cpu>>& abandonedEngines() {
-    static auto* engines = new std::vector<std::unique_ptr<Cpu>>;
-    return *engines;
-}
-
-// Runs the engine with SIGABRT caught; false when the model aborted.
-bool runGuarded(Cpu& cpu, const CpuRun& run, const std::vector<Region>& want, CpuStop& stop) {
-    struct sigaction mine {}, old {};
-    mine.sa_handler = onModelAbort;
-    sigemptyset(&mine.sa_mask);
-    sigaction(SIGABRT, &mine, &old);
-    sigjmp_buf jump;
-    const bool aborted = sigsetjmp(jump, 1) != 0;
-    if (!aborted) {
-        tAbortJump = &jump;
-        try {
-            stop = cpu.run(run, want);
-        } catch (...) {
-            tAbortJump = nullptr;
-            sigaction(SIGABRT, &old, nullptr);
-            throw;
-        }
-    }
-    tAbortJump = nullptr;
-    sigaction(SIGABRT, &old, nullptr);
-    return !aborted;
 }
 
 }  // namespace
@@ -422,17 +427,8 @@ CpuStop runOnCpu(const CpuRun& run) {
     }
     std::rotate(engines.begin(), it, it + 1);
     try {
-        CpuStop stop;
-        if (runGuarded(*engines.front(), run, want, stop)) return stop;
-        // What else the model holds may be in doubt too: every engine of this
-        // thread is set aside, and the next runs start new ones.
-        for (auto& pool : pools) {
-            for (auto& e : pool) abandonedEngines().push_back(std::move(e));
-            pool.clear();
-        }
-        stop = CpuStop{};
-        stop.why = CpuStop::Why::Untranslatable;
-        stop.pc = run.trace && !run.trace->empty() ? run.trace->back().address : run.entry;
+        const CpuStop stop = engines.front()->run(run, want);
+        if (engines.front()->worn()) engines.erase(engines.begin());
         return stop;
     } catch (...) {
         engines.erase(engines.begin());  // its mappings are in doubt: start afresh next time

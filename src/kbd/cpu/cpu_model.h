@@ -6,8 +6,10 @@
 // only rewritten when the next image has the same blocks).
 //
 // Every run is bounded by an instruction budget that the code hook counts; no
-// timer thread is needed. The hook also stops before any forbidden
-// instruction (forbidden.h), which the model would otherwise run quietly.
+// timer thread is needed. Runs stop before any forbidden instruction
+// (forbidden.h), which the model would otherwise run quietly or fail to
+// translate: each is an exit, an address the model ends a run at without
+// translating what is there.
 #pragma once
 
 #include <cstdint>
@@ -48,7 +50,6 @@ struct CpuStop {
         Forbidden,   // stopped before `forbidden` at pc
         Budget,      // ran maxInstructions without returning
         Halted,      // the model stopped on its own (err tells why, if it says)
-        Untranslatable,  // the model gave up translating code it reached (an undefined encoding)
     };
     enum class Access { Fetch, Read, Write };
     Why        why = Why::Halted;

@@ -109,12 +109,11 @@ public:
                 fail("system call ({}) at pc {}: a layout's code calls nothing", s.forbidden->name, place(s.pc));
             case Forbidden::Kind::Privileged:
                 fail("privileged instruction ({}) at pc {}", s.forbidden->name, place(s.pc));
+            case Forbidden::Kind::Undefined:
+                fail("invalid opcode ({}) at pc {}", s.forbidden->name, place(s.pc));
             }
             break;
         case Why::Budget: fail("did not return within {} instructions (stopped at pc {})", kMaxInstructions, place(s.pc));
-        case Why::Untranslatable:
-            fail("the CPU model cannot translate the code reached after pc {} (an undefined instruction encoding)",
-                 place(s.pc));
         case Why::Halted: break;
         }
         if (s.err != 0) fail("{} at pc {}", cpuErrorText(s.err), place(s.pc));

@@ -58,20 +58,73 @@ bool isLegacyPrefix(uint8_t b) {
     }
 }
 
+// Encodings that raise invalid opcode and that the CPU model cannot
+// translate. A ModRM operand of Register or Memory says which form; `reg`
+// is the ModRM reg field when it picks the instruction (kAnyReg otherwise).
+enum class Operand { None, Register, Memory };
+constexpr int kAnyReg = -1;
+struct Undefined {
+    bool             lock;     // only with a lock prefix
+    bool             twoByte;  // 0F xx
+    uint8_t          opcode;
+    Operand          operand;
+    int              reg;
+    std::string_view name;
+};
+// Columns: lock prefix needed, in the 0F map, opcode, operand, ModRM reg, name.
+constexpr Undefined kUndefined[] = {
+    {false, false, 0xFF, Operand::Register, 3,       "far call through a register"},
+    {false, false, 0xFF, Operand::Register, 5,       "far jmp through a register"},
+    {true,  false, 0x38, Operand::Memory,   kAnyReg, "lock cmp"},
+    {true,  false, 0x39, Operand::Memory,   kAnyReg, "lock cmp"},
+    {true,  false, 0x80, Operand::Memory,   7,       "lock cmp"},
+    {true,  false, 0x81, Operand::Memory,   7,       "lock cmp"},
+    {true,  false, 0x82, Operand::Memory,   7,       "lock cmp"},
+    {true,  false, 0x83, Operand::Memory,   7,       "lock cmp"},
+    {true,  false, 0xA6, Operand::None,     kAnyReg, "lock cmps"},
+    {true,  false, 0xA7, Operand::None,     kAnyReg, "lock cmps"},
+    {true,  true,  0xA3, Operand::Register, kAnyReg, "lock bt on a register"},
+    {true,  true,  0xAB, Operand::Register, kAnyReg, "lock bts on a register"},
+    {true,  true,  0xB3, Operand::Register, kAnyReg, "lock btr on a register"},
+    {true,  true,  0xBB, Operand::Register, kAnyReg, "lock btc on a register"},
+    {true,  true,  0xBA, Operand::Register, 4,       "lock bt on a register"},
+    {true,  true,  0xBA, Operand::Register, 5,       "lock bts on a register"},
+    {true,  true,  0xBA, Operand::Register, 6,       "lock btr on a register"},
+    {true,  true,  0xBA, Operand::Register, 7,       "lock btc on a register"},
+};
+
+std::optional<Forbidden> undefined(bool lock, bool twoByte, uint8_t op, std::span<const uint8_t> rest) {
+    for (const Undefined& u : kUndefined) {
+        if (u.opcode != op || u.twoByte != twoByte || (u.lock && !lock)) continue;
+        if (u.operand == Operand::None) return Forbidden{Kind::Undefined, u.name};
+        if (rest.empty()) return std::nullopt;
+        const unsigned mod = rest[0] >> 6, reg = (rest[0] >> 3) & 7;
+        if ((mod == 3) != (u.operand == Operand::Register)) continue;
+        if (u.reg == kAnyReg || static_cast<unsigned>(u.reg) == reg) return Forbidden{Kind::Undefined, u.name};
+    }
+    return std::nullopt;
+}
+
 std::optional<Forbidden> x86(bool x64, std::span<const uint8_t> code) {
+    // Prefixes in any order and number, REX among them in 64-bit code (the
+    // CPU model takes it anywhere); an instruction is at most 15 bytes.
     size_t i = 0;
-    // An instruction is at most 15 bytes, so are its prefixes.
-    while (i < code.size() && i < 14 && isLegacyPrefix(code[i])) ++i;
-    if (x64 && i < code.size() && (code[i] & 0xF0) == 0x40) ++i;  // REX
+    bool lock = false;
+    while (i < code.size() && i < 14 && (isLegacyPrefix(code[i]) || (x64 && (code[i] & 0xF0) == 0x40))) {
+        lock |= code[i] == 0xF0;
+        ++i;
+    }
     if (i >= code.size()) return std::nullopt;
     const uint8_t op = code[i];
     for (const OneByte& o : kOneByte)
         if (o.opcode == op) return Forbidden{o.kind, o.name};
-    if (op != 0x0F || i + 1 >= code.size()) return std::nullopt;
+    if (op != 0x0F) return undefined(lock, false, op, code.subspan(i + 1));
+    if (i + 1 >= code.size()) return std::nullopt;
     const uint8_t op2 = code[i + 1];
     for (const OneByte& o : kTwoByte)
         if (o.opcode == op2) return Forbidden{o.kind, o.name};
-    if ((op2 != 0x00 && op2 != 0x01) || i + 2 >= code.size()) return std::nullopt;
+    if (op2 != 0x00 && op2 != 0x01) return undefined(lock, true, op2, code.subspan(i + 2));
+    if (i + 2 >= code.size()) return std::nullopt;
     // Groups 6 and 7: the ModRM byte's reg field picks the instruction.
     const uint8_t modrm = code[i + 2];
     const unsigned mod = modrm >> 6, reg = (modrm >> 3) & 7;

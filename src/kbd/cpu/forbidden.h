@@ -3,6 +3,11 @@
 // tables. The CPU model would run most of these quietly (it executes at the
 // highest privilege and has no devices), so the emulator looks at each
 // instruction before it runs and stops at these, naming what it found.
+//
+// Among them are encodings no processor runs (each raises invalid opcode)
+// that the CPU model cannot even translate: it ends the whole process on
+// them. The model therefore never translates any instruction named here: it
+// stops at each address where one starts, wherever the code comes from.
 #pragma once
 
 #include <cstdint>
@@ -15,9 +20,9 @@ namespace kbd {
 enum class Isa { X86, X64, Arm64 };
 
 struct Forbidden {
-    enum class Kind { Halt, Privileged, SystemCall };
+    enum class Kind { Halt, Privileged, SystemCall, Undefined };
     Kind             kind;
-    std::string_view name;  // "hlt", "cli", "mov to a control register", "syscall", ...
+    std::string_view name;  // "hlt", "cli", "mov to a control register", "syscall", "lock cmp", ...
 };
 
 // What the instruction at the start of `code` is, when it is forbidden.
