@@ -9,7 +9,8 @@
 //
 // x86 and x64: every opcode of the one-byte map and of 0F, 0F 38 and 0F 3A,
 // with every ModRM byte, behind each of a set of prefixes. ARM64: COUNT
-// encodings from FIRST (default: every 64th of the whole space).
+// encodings from FIRST (default: a million spread over the whole space, 4099
+// apart, so that every field takes many values).
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
                                          {0x48, 0xF0}, {0x40}})
             f.prefixes.push_back(rex);
     } else if (isa == "arm64") {
-        f = {Isa::Arm64, {}, 0, (uint64_t{1} << 32) / 64, 64};
+        f = {Isa::Arm64, {}, 0, uint64_t{1} << 20, 4099};
     } else {
         std::fprintf(stderr, "usage: kbd_cpu_sweep x86|x64|arm64 [FIRST COUNT]\n");
         return 2;
