@@ -196,10 +196,17 @@ void planInstall(const Snapshot& snapshot, uint16_t language, const Text& versio
     for (size_t i = 0; i < keys.count; ++i)
         if (keys.items[i].marked && &keys.items[i] != own && !removeKey(plan, keys.items[i].name)) return;
 
+    // With no key of ours, the record's KLID when no other key holds it.
+    const int keptPrefix = own ? -1 : customPrefix(snapshot.keptKlid, language);
+    const bool restored = keptPrefix >= 0 && !usedPrefixes.has(static_cast<uint32_t>(keptPrefix));
+
     const bool keep = own && isLanguageOf(own->name, language);
     if (keep) {
         plan.klid = own->name;
         plan.outcome = adopted ? Outcome::Adopted : Outcome::Reused;
+    } else if (restored) {
+        plan.klid = snapshot.keptKlid;
+        plan.outcome = Outcome::Restored;
     } else {
         uint32_t prefix = 0;
         while (prefix < kKlidPrefixCount && usedPrefixes.has(prefix)) ++prefix;
@@ -212,9 +219,12 @@ void planInstall(const Snapshot& snapshot, uint16_t language, const Text& versio
         if (own && !removeKey(plan, own->name)) return;
     }
 
-    // The Layout Id stays unless another key has taken it since.
+    // The Layout Id stays (or comes back with a restored key) unless another
+    // key has taken it since.
+    const Text* idBefore = own ? &own->layoutId : restored ? &snapshot.keptLayoutId : nullptr;
     uint32_t id = 0;
-    const bool idKept = own && parseLayoutId(own->layoutId, id) && id >= 1 && id <= kLayoutIdMax && !usedIds.has(id);
+    const bool idKept =
+        idBefore && parseLayoutId(*idBefore, id) && id >= 1 && id <= kLayoutIdMax && !usedIds.has(id);
     if (!idKept && !chooseLayoutId(usedIds, id)) {
         fail(plan, Status::NoFreeLayoutId);
         return;
@@ -304,6 +314,66 @@ void planUserCleanup(const UserSnapshot& user, Plan& plan) {
         const uint32_t n = preloadNumber(preload.items[i].name);
         if (n > kept && !add(plan, OpKind::DeleteValue, Where::Preload, none, preload.items[i].name, none)) return;
     }
+}
+
+bool klidLanguage(const Text& klid, uint16_t& language) {
+    uint32_t v;
+    if (!parseKlid(klid, v)) return false;
+    language = static_cast<uint16_t>(v & 0xFFFF);
+    return true;
+}
+
+void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan) {
+    if (plan.status != Status::Ok) return;
+    uint32_t value;
+    if (!parseKlid(klid, value)) return;
+    const Text none;
+
+    // Already listed, directly or through a substitute?
+    auto names = [&](const Text& data) {
+        if (data.sameName(klid)) return true;
+        for (size_t i = 0; i < user.substitutes.count; ++i)
+            if (user.substitutes.items[i].name.sameName(data) && user.substitutes.items[i].data.sameName(klid))
+                return true;
+        return false;
+    };
+    uint32_t highest = 0;
+    for (size_t i = 0; i < user.preload.count; ++i) {
+        const uint32_t n = preloadNumber(user.preload.items[i].name);
+        if (n == 0) continue;
+        if (n > highest) highest = n;
+        if (names(user.preload.items[i].data)) return;
+    }
+
+    // The entry: the KLID itself when it is a base layout's, else a
+    // substitute id, reusing one that already names the KLID.
+    Text entry = klid;
+    if (value >> 16 != 0) {
+        const Text* existing = nullptr;
+        for (size_t i = 0; i < user.substitutes.count && !existing; ++i)
+            if (user.substitutes.items[i].data.sameName(klid)) existing = &user.substitutes.items[i].name;
+        if (existing) {
+            entry = *existing;
+        } else {
+            // d001LLLL, d002LLLL, ...: the first not yet a substitute or a Preload entry.
+            auto taken = [&](const Text& id) {
+                for (size_t i = 0; i < user.substitutes.count; ++i)
+                    if (user.substitutes.items[i].name.sameName(id)) return true;
+                for (size_t i = 0; i < user.preload.count; ++i)
+                    if (user.preload.items[i].data.sameName(id)) return true;
+                return false;
+            };
+            uint32_t n = 1;
+            while (n < kKlidPrefixCount && taken(hexText(0xD0000000u | n << 16 | (value & 0xFFFF), 8))) ++n;
+            if (n == kKlidPrefixCount) {
+                fail(plan, Status::NoFreeKlid);
+                return;
+            }
+            entry = hexText(0xD0000000u | n << 16 | (value & 0xFFFF), 8);
+            if (!add(plan, OpKind::SetValue, Where::Substitutes, none, entry, klid)) return;
+        }
+    }
+    add(plan, OpKind::SetValue, Where::Preload, none, decimalText(highest + 1), entry);
 }
 
 const char* describe(Status status) {

@@ -9,6 +9,8 @@
 //        Layout File, Layout Text, Layout Id (REG_SZ) and our marker value
 //   HKCU\Keyboard Layout\Preload        "1", "2", ... = KLID or substitute id
 //   HKCU\Keyboard Layout\Substitutes    substitute id = KLID
+// The same two lists exist in every user's hive; the one of .DEFAULT is what
+// the sign-in and lock screens offer.
 #pragma once
 
 #include "fixed_text.h"
@@ -57,6 +59,11 @@ struct List {
 
 struct Snapshot {
     List<LayoutKey> layouts;
+    // What the setup's own record says the layout had when it was last
+    // installed (empty when there is no record): a registration that went
+    // missing comes back under the same KLID and Layout Id when they are free.
+    Text keptKlid;
+    Text keptLayoutId;
 };
 
 struct UserSnapshot {
@@ -96,6 +103,7 @@ enum class Outcome : uint8_t {
     Reused,    // our key from an earlier install
     Adopted,   // an unmarked key for our file and language (a manual install)
     Moved,     // our key of another language replaced by one for this language
+    Restored,  // no key of ours, but the record's KLID: the registration came back
     Removed,   // uninstall
 };
 
@@ -130,6 +138,15 @@ void planUninstall(const Snapshot& snapshot, Plan& plan);
 // Substitutes values naming them go, Preload entries naming them or those
 // substitutes go, and the remaining numbered Preload entries close up to 1..n.
 void planUserCleanup(const UserSnapshot& user, Plan& plan);
+
+// Add to `plan` what puts `klid` into a user's list when it is not there yet,
+// directly or through a substitute: a substitute id dNNNLLLL (the first free
+// one of the KLID's language) naming it, and that id as the next Preload
+// entry. A KLID of the form 0000LLLL needs no substitute.
+void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan);
+
+// The language a KLID ends with; false when `klid` is not 8 hex digits.
+bool klidLanguage(const Text& klid, uint16_t& language);
 
 const char* describe(Status status);
 

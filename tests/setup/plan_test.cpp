@@ -334,6 +334,65 @@ TEST(SetupPlan, ReinstallForAnotherLanguageMovesTheKeyAndKeepsOneKey) {
     EXPECT_EQ(r.layouts.at(u"a0000407").at(u"Qelvo Setup"), u"1.0.3.13");
 }
 
+TEST(SetupPlan, AMissingRegistrationComesBackWithTheRecordedKlidAndLayoutIdWhileTheyAreFree) {
+    Registry r = stockRegistry();
+    r.add(u"a0000409", u"00f8", u"kbdother.dll");
+    r.apply(install(r));
+    const Values ours = r.layouts.at(u"a0010409");
+    // The key goes (as a feature update drops it); a layout installed since
+    // holds the id that would come next.
+    r.layouts.erase(u"a0010409");
+    r.add(u"00050409", u"00fa");
+    auto repair = [&](Registry& reg) {
+        Snapshot s = reg.snapshot();
+        s.keptKlid = Text::ascii("a0010409");
+        s.keptLayoutId = Text::ascii("00f9");
+        Plan plan;
+        planInstall(s, 0x0409, kVersion, plan);
+        return plan;
+    };
+    Registry back = r;
+    const Plan plan = repair(back);
+    EXPECT_EQ(plan.outcome, Outcome::Restored);
+    back.apply(plan);
+    EXPECT_EQ(back.layouts.at(u"a0010409"), ours);
+
+    // Another layout took the KLID and the id meanwhile: a new key as on a first install.
+    r.add(u"a0010409", u"00f9", u"kbdthird.dll");
+    const Plan fresh = repair(r);
+    EXPECT_EQ(fresh.outcome, Outcome::Fresh);
+    EXPECT_EQ(ascii(fresh.klid), "a0020409");
+    EXPECT_EQ(fresh.layoutId, 0xFBu);
+}
+
+TEST(SetupPlan, AddingToAUserListUsesAFreeSubstituteOnceAndUninstallTakesItOutAgain) {
+    Registry r = stockRegistry();
+    r.apply(install(r));
+    r.preload = {{u"1", u"00000409"}, {u"2", u"d0010409"}, {u"4", u"00000407"}};
+    r.substitutes = {{u"d0010409", u"00010409"}};
+    const Registry before = r;
+
+    Plan plan;
+    planUserAdd(r.user(), Text::ascii("a0000409"), plan);
+    r.apply(plan);
+    EXPECT_EQ(r.substitutes.at(u"d0020409"), u"a0000409");
+    EXPECT_EQ(r.preload.at(u"5"), u"d0020409");
+    Plan again, base;
+    planUserAdd(r.user(), Text::ascii("A0000409"), again);   // listed already, in any case
+    EXPECT_EQ(again.opCount, 0u);
+    planUserAdd(r.user(), Text::ascii("00000809"), base);    // a base layout needs no substitute
+    ASSERT_EQ(base.opCount, 1u);
+    EXPECT_EQ(base.ops[0].where, Where::Preload);
+    EXPECT_EQ(ascii(base.ops[0].data), "00000809");
+
+    // Uninstall: the substitute goes, and the numbering closes up as it does for any gap.
+    planUninstall(r.snapshot(), plan);
+    planUserCleanup(r.user(), plan);
+    r.apply(plan);
+    EXPECT_EQ(r.preload, (Values{{u"1", u"00000409"}, {u"2", u"d0010409"}, {u"3", u"00000407"}}));
+    EXPECT_EQ(r.substitutes, before.substitutes);
+}
+
 TEST(SetupPlan, TwoKeysOfOursBecomeOne) {
     Registry r = stockRegistry();
     r.apply(install(r));
