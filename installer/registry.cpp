@@ -33,9 +33,11 @@ Text stringValue(HKEY key, const wchar_t* name, bool* present = nullptr) {
     return textOf(buffer, n);
 }
 
-bool readValues(const wchar_t* path, NamedValue* storage, List<NamedValue>& list, DWORD& error) {
+bool readValues(const Hive& hive, const wchar_t* inside, NamedValue* storage, List<NamedValue>& list, DWORD& error) {
     list = {storage, 0, false};
-    HKEY h = openKey(RegKey{HKEY_CURRENT_USER, path, nullptr}, KEY_READ);
+    WideBuf<512> path;
+    hive.path(inside, path);
+    HKEY h = openKey(RegKey{hive.root, path.s, nullptr}, KEY_READ);
     if (!h) {
         error = GetLastError();
         return error == ERROR_FILE_NOT_FOUND;
@@ -116,17 +118,28 @@ bool readLayouts(Snapshot& snapshot, DWORD& error) {
     return r == ERROR_SUCCESS;
 }
 
-bool readUser(UserSnapshot& user, DWORD& error) {
-    return readValues(kPreloadPath, gPreload, user.preload, error) &&
-           readValues(kSubstitutesPath, gSubstitutes, user.substitutes, error);
+bool readUser(const Hive& hive, UserSnapshot& user, DWORD& error) {
+    return readValues(hive, kPreloadPath, gPreload, user.preload, error) &&
+           readValues(hive, kSubstitutesPath, gSubstitutes, user.substitutes, error);
 }
 
-bool applyPlan(const Plan& plan, Journal& journal) {
+Text readString(const RegKey& key, const wchar_t* name) {
+    HKEY h = openKey(key, KEY_QUERY_VALUE);
+    if (!h) return Text{};
+    const Text t = stringValue(h, name);
+    RegCloseKey(h);
+    return t;
+}
+
+bool applyPlan(const Plan& plan, Journal& journal, const Hive& hive) {
+    WideBuf<512> preload, substitutes;
+    hive.path(kPreloadPath, preload);
+    hive.path(kSubstitutesPath, substitutes);
     for (size_t i = 0; i < plan.opCount; ++i) {
         const Op& op = plan.ops[i];
         const RegKey key = op.where == Where::Layouts       ? RegKey{HKEY_LOCAL_MACHINE, kLayoutsPath, wide(op.key)}
-                           : op.where == Where::Preload     ? RegKey{HKEY_CURRENT_USER, kPreloadPath, nullptr}
-                                                            : RegKey{HKEY_CURRENT_USER, kSubstitutesPath, nullptr};
+                           : op.where == Where::Preload     ? RegKey{hive.root, preload.s, nullptr}
+                                                            : RegKey{hive.root, substitutes.s, nullptr};
         bool ok = true;
         switch (op.kind) {
         case OpKind::SetValue: ok = journal.setString(key, wide(op.name), wide(op.data)); break;

@@ -23,6 +23,21 @@ constexpr wchar_t kProgramFolder[] = L"kbdQelvo";
 constexpr wchar_t kProgramFile[] = L"kbdQelvo-setup.exe";
 constexpr DWORD kRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED;   // 3010, as installers report it
 
+// The setup's record of what it registered, kept in its entry in the list of
+// programs: a registration that goes missing (a feature update drops the
+// Keyboard Layouts key and leaves the files) comes back the same.
+constexpr wchar_t kRecordKlid[] = L"KeyboardLayout";
+constexpr wchar_t kRecordLayoutId[] = L"LayoutId";
+constexpr wchar_t kRecordSignIn[] = L"SignInScreen";   // DWORD 1: also at the sign-in screen
+
+// Active Setup: Windows runs StubPath once for each user at their next
+// sign-in (and again when Version rises), which adds the layout to the list
+// of every user, the person at the desk among them when the setup ran under
+// another account. The per-user copy of the entry records that it ran.
+constexpr wchar_t kActiveSetupPath[] = L"SOFTWARE\\Microsoft\\Active Setup\\Installed Components";
+constexpr wchar_t kActiveSetupId[] = L"{6F3C29A4-8B1D-4E57-A0C2-5D94E7B1F038}";
+constexpr wchar_t kActiveSetupVersion[] = L"" KBD_VERSION_COMMAS;
+
 enum Exit : DWORD { kDone = 0, kFailed = 1, kUsage = 2 };
 
 struct Options {
@@ -30,6 +45,11 @@ struct Options {
     bool     uninstall = false;
     bool     enable = true;
     bool     help = false;
+    bool     signIn = false;      // also in the sign-in screen's list (.DEFAULT)
+    bool     repair = false;      // only as a repair of an installed copy
+    bool     enableForMe = false; // only add the installed layout to this user's list
+    bool     everyUser = false;   // every user's list at their next sign-in (Active Setup)
+    bool     languageGiven = false;
     uint16_t language = 0x0409;
 };
 
@@ -61,14 +81,21 @@ DWORD tell(const Options& o, DWORD code, const wchar_t* text) {
 }
 
 constexpr wchar_t kUsageText[] =
-    L"kbdQelvo-setup [--quiet] [--uninstall] [--language XXXX] [--no-enable] [--help]\n"
+    L"kbdQelvo-setup [--quiet] [--uninstall | --repair | --enable-for-me] [--language XXXX]\n"
+    L"               [--sign-in-screen] [--every-user] [--no-enable] [--help]\n"
     L"\n"
     L"Installs the Qelvo keyboard layout for every user of this computer, or upgrades it.\n"
     L"\n"
-    L"  --uninstall      remove the layout, its files and its entry in the list of programs\n"
-    L"  --language XXXX  the language to list the layout under, as 4 hex digits\n"
-    L"                   (default 0409, English (United States); 0809 is English (United Kingdom))\n"
-    L"  --no-enable      do not add the layout to your own list of keyboards\n"
+    L"  --uninstall       remove the layout, its files and its entry in the list of programs,\n"
+    L"                    and take it out of every user's list and the sign-in screen's\n"
+    L"  --repair          register the installed layout again as it was (after a Windows update\n"
+    L"                    removed it) and put back its files if they differ\n"
+    L"  --language XXXX   the language to list the layout under, as 4 hex digits\n"
+    L"                    (default: the installed copy's, else 0409, English (United States))\n"
+    L"  --sign-in-screen  also offer the layout at the sign-in and lock screens\n"
+    L"  --every-user      add the layout to the list of every user when they next sign in\n"
+    L"  --enable-for-me   add the installed layout to your own list (no administrator rights)\n"
+    L"  --no-enable       do not add the layout to your own list of keyboards\n"
     L"  --quiet          no message box; the exit code tells what happened:\n"
     L"                   0 done, 3010 done and a restart finishes it, 1 failed and nothing changed,\n"
     L"                   2 wrong command line\n";
@@ -89,6 +116,14 @@ constexpr wchar_t kUsageText[] =
             o.uninstall = true;
         } else if (wideEqual(a, L"--no-enable")) {
             o.enable = false;
+        } else if (wideEqual(a, L"--sign-in-screen")) {
+            o.signIn = true;
+        } else if (wideEqual(a, L"--repair") || wideEqual(a, L"/repair")) {
+            o.repair = true;
+        } else if (wideEqual(a, L"--enable-for-me")) {
+            o.enableForMe = true;
+        } else if (wideEqual(a, L"--every-user")) {
+            o.everyUser = true;
         } else if (wideEqual(a, L"--help") || wideEqual(a, L"-h") || wideEqual(a, L"/?")) {
             o.help = true;
         } else if (wideEqual(a, L"--language")) {
@@ -99,6 +134,7 @@ constexpr wchar_t kUsageText[] =
                 error.add(L"--language ").add(argv[i + 1]).add(L": ").ascii(describe(Status::BadLanguage));
                 ok = false;
             }
+            o.languageGiven = true;
             ++i;
         } else {
             error.add(L"Unknown option ").add(a).add(L" (--help lists the options)");
@@ -106,6 +142,10 @@ constexpr wchar_t kUsageText[] =
         }
     }
     LocalFree(argv);
+    if (ok && o.uninstall + o.repair + o.enableForMe > 1) {
+        error.add(L"--uninstall, --repair and --enable-for-me exclude each other");
+        ok = false;
+    }
     return ok;
 }
 
@@ -211,6 +251,9 @@ bool imageBytes(Image image, const void*& data, DWORD& size) {
 // run time so the setup starts on older Windows (and on Wine) without it.
 using InstallLayoutOrTipFn = BOOL(WINAPI*)(LPCWSTR, DWORD);
 constexpr DWORD kIlotUninstall = 0x00000001;
+constexpr DWORD kIlotDefaultUser = 0x00000004;      // .DEFAULT's list: the sign-in and lock screens
+constexpr DWORD kIlotNotThisSession = 0x00000020;   // saved, not applied to the running session
+constexpr DWORD kIlotSignInScreen = kIlotDefaultUser | kIlotNotThisSession;
 
 InstallLayoutOrTipFn layoutOrTipFunction() {
     Path dll;
@@ -237,6 +280,33 @@ void reenable(const Plan& plan) {
     for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], 0);
 }
 
+// Whether this process runs under another account than the person at the
+// desk, as when an administrator's name and password answered the elevation
+// prompt: the owner of the shell's window (Explorer, started at sign-in) is
+// then not the owner of this process, and this HKCU is not theirs. No shell
+// window (a service, a server core, Wine) counts as the same account.
+[[gnu::noinline]] bool elevatedAsAnotherAccount() {
+    HWND shell = GetShellWindow();
+    DWORD pid = 0;
+    if (!shell || !GetWindowThreadProcessId(shell, &pid) || pid == 0) return false;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (!process) return false;
+    // TOKEN_USER and the SID after it; a SID takes at most 68 bytes.
+    alignas(8) unsigned char deskUser[128], ownUser[128];
+    DWORD size = 0;
+    HANDLE token = nullptr;
+    bool known = OpenProcessToken(process, TOKEN_QUERY, &token) &&
+                 GetTokenInformation(token, TokenUser, deskUser, sizeof deskUser, &size);
+    if (token) CloseHandle(token);
+    CloseHandle(process);
+    token = nullptr;
+    known = known && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+            GetTokenInformation(token, TokenUser, ownUser, sizeof ownUser, &size);
+    if (token) CloseHandle(token);
+    return known && !EqualSid(reinterpret_cast<TOKEN_USER*>(deskUser)->User.Sid,
+                              reinterpret_cast<TOKEN_USER*>(ownUser)->User.Sid);
+}
+
 // The current user's entries for the KLIDs the plan removes: the tip first,
 // then whatever Preload and Substitutes still name. When the user's list
 // cannot be read, the tips are put back and gMessage says why.
@@ -245,7 +315,7 @@ bool cleanUpUser(Plan& plan) {
     for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], kIlotUninstall);
     UserSnapshot user;
     DWORD error = 0;
-    if (readUser(user, error)) {
+    if (readUser(Hive{}, user, error)) {
         planUserCleanup(user, plan);
         if (plan.status == Status::Ok) return true;
     }
@@ -296,7 +366,7 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
     return j.createDirectory(folder.s) && j.writeFile(copy.s, bytes, size);
 }
 
-[[gnu::noinline]] bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan) {
+[[gnu::noinline]] bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan, bool signIn) {
     const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey};
     Path folder, command, quiet;
     WideBuf<128> comments;
@@ -308,7 +378,126 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
            j.setString(key, L"Publisher", kPublisher) && j.setString(key, L"Comments", comments.s) &&
            j.setString(key, L"InstallLocation", folder.s) && j.setString(key, L"UninstallString", command.s) &&
            j.setString(key, L"QuietUninstallString", quiet.s) && j.setDword(key, L"NoModify", 1) &&
-           j.setDword(key, L"NoRepair", 1);
+           j.setDword(key, L"NoRepair", 1) && j.setString(key, kRecordKlid, wide(plan.klid)) &&
+           j.setString(key, kRecordLayoutId, WideBuf<8>().hex(plan.layoutId, 4).s) &&
+           (!signIn || j.setDword(key, kRecordSignIn, 1));
+}
+
+// ---- The setup's record ---------------------------------------------------------------------------
+struct Record {
+    Text klid;       // empty when the setup is not installed
+    Text layoutId;
+    bool signIn = false;
+};
+
+Record readRecord() {
+    const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey};
+    Record r;
+    r.klid = readString(key, kRecordKlid);
+    r.layoutId = readString(key, kRecordLayoutId);
+    if (HKEY h = openKey(key, KEY_QUERY_VALUE)) {
+        DWORD type = 0, value = 0, size = sizeof value;
+        r.signIn = RegQueryValueExW(h, kRecordSignIn, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
+                       ERROR_SUCCESS &&
+                   type == REG_DWORD && value == 1;
+        RegCloseKey(h);
+    }
+    return r;
+}
+
+bool keyExists(const RegKey& key) {
+    HKEY h = openKey(key, KEY_READ);
+    if (h) RegCloseKey(h);
+    return h != nullptr;
+}
+
+// ---- Every user's hive, the sign-in screen and Active Setup ---------------------------------------
+Plan gHivePlan;
+UserSnapshot gHiveUser;
+
+bool sameNameNoCase(const wchar_t* a, const wchar_t* b) {
+    for (;; ++a, ++b) {
+        const wchar_t x = *a >= L'A' && *a <= L'Z' ? static_cast<wchar_t>(*a + 32) : *a;
+        const wchar_t y = *b >= L'A' && *b <= L'Z' ? static_cast<wchar_t>(*b + 32) : *b;
+        if (x != y) return false;
+        if (!x) return true;
+    }
+}
+
+// The hives loaded under HKEY_USERS, one per call: .DEFAULT and the SID of
+// each account signed in or running a service (not their *_Classes parts).
+// A hive this process may not change (another service's) is passed over.
+bool nextHive(DWORD& index, WideBuf<128>& name) {
+    for (;;) {
+        wchar_t buffer[128];
+        DWORD n = 128;
+        const LONG r = RegEnumKeyExW(HKEY_USERS, index++, buffer, &n, nullptr, nullptr, nullptr, nullptr);
+        if (r == ERROR_MORE_DATA) continue;
+        if (r != ERROR_SUCCESS) return false;
+        if (n > 8 && sameNameNoCase(buffer + n - 8, L"_Classes")) continue;
+        HKEY h = nullptr;
+        if (RegOpenKeyExW(HKEY_USERS, buffer, 0, KEY_READ | KEY_WRITE, &h) != ERROR_SUCCESS) continue;
+        RegCloseKey(h);
+        name.clear().add(buffer, n);
+        return true;
+    }
+}
+
+// An empty plan for one hive, removing what `from` removes (nothing when null).
+void startHivePlan(const Plan* from) {
+    gHivePlan.status = Status::Ok;
+    gHivePlan.opCount = 0;
+    gHivePlan.removedCount = from ? from->removedCount : 0;
+    for (size_t i = 0; i < gHivePlan.removedCount; ++i) gHivePlan.removed[i] = from->removed[i];
+}
+
+// Every hive's entries for the KLIDs `plan` removes; on uninstall also each
+// user's copy of our Active Setup entry, so a later install runs again for
+// them. `signInListed`: the sign-in screen's list named one of them.
+[[gnu::noinline]] bool cleanUpHives(Journal& j, const Plan& plan, bool uninstalling, bool& signInListed) {
+    DWORD index = 0;
+    WideBuf<128> name;
+    while (nextHive(index, name)) {
+        const Hive hive{HKEY_USERS, name.s};
+        if (plan.removedCount) {
+            DWORD error = 0;
+            if (!readUser(hive, gHiveUser, error))
+                return j.failureText().add(L"Cannot read the keyboard list in HKEY_USERS\\").add(name.s).add(L": ").error(error), false;
+            startHivePlan(&plan);
+            planUserCleanup(gHiveUser, gHivePlan);
+            if (gHivePlan.status != Status::Ok)
+                return j.failureText().add(L"HKEY_USERS\\").add(name.s).add(L": ").ascii(describe(gHivePlan.status)), false;
+            if (gHivePlan.opCount && sameNameNoCase(name.s, L".DEFAULT")) signInListed = true;
+            if (!applyPlan(gHivePlan, j, hive)) return false;
+        }
+        if (uninstalling) {
+            WideBuf<512> path;
+            hive.path(kActiveSetupPath, path);
+            if (!j.deleteKey(RegKey{HKEY_USERS, path.s, kActiveSetupId})) return false;
+        }
+    }
+    return true;
+}
+
+// The layout in the list the sign-in and lock screens use.
+[[gnu::noinline]] bool addToSignInScreen(Journal& j, const Text& klid) {
+    const Hive hive{HKEY_USERS, L".DEFAULT"};
+    DWORD error = 0;
+    if (!readUser(hive, gHiveUser, error))
+        return j.failureText().add(L"Cannot read the sign-in screen's keyboard list: ").error(error), false;
+    startHivePlan(nullptr);
+    planUserAdd(gHiveUser, klid, gHivePlan);
+    if (gHivePlan.status != Status::Ok)
+        return j.failureText().add(L"The sign-in screen's keyboard list: ").ascii(describe(gHivePlan.status)), false;
+    return applyPlan(gHivePlan, j, hive);
+}
+
+[[gnu::noinline]] bool writeActiveSetup(Journal& j, const Path& copy) {
+    const RegKey key{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId};
+    Path stub;
+    stub.add(L"\"").add(copy.s).add(L"\" --enable-for-me --quiet");
+    return j.setString(key, L"", kProductName) && j.setString(key, L"StubPath", stub.s) &&
+           j.setString(key, L"Version", kActiveSetupVersion) && j.setDword(key, L"IsInstalled", 1);
 }
 
 [[gnu::noinline]] bool placeImages(Journal& j, Machine machine, bool wow64) {
@@ -329,31 +518,59 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
 
 [[gnu::noinline]] DWORD install(const Options& o) {
     if (!snapshotLayouts()) return tell(o, kFailed, gMessage.s);
-    planInstall(gSnapshot, o.language, Text::of(reinterpret_cast<const char16_t*>(kVersion)), gPlan);
+    // The record of an earlier install: its KLID and Layout Id come back when
+    // the registration is gone, and its language stays unless --language
+    // names another.
+    const Record record = readRecord();
+    uint16_t language = o.language;
+    if (!o.languageGiven && !klidLanguage(record.klid, language)) language = o.language;
+    if (o.repair && record.klid.empty())
+        return failWith(o, L"There is no installed Qelvo keyboard layout to repair: run the setup without --repair.");
+    gSnapshot.keptKlid = record.klid;
+    gSnapshot.keptLayoutId = record.layoutId;
+    planInstall(gSnapshot, language, Text::of(reinterpret_cast<const char16_t*>(kVersion)), gPlan);
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Setup refused: ").ascii(describe(gPlan.status)).s);
     if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
 
+    // The per-user step belongs to the person at the desk: when this runs
+    // under another account, Active Setup does it at their next sign-in.
+    const bool otherAccount = elevatedAsAnotherAccount();
+    const bool signIn = o.signIn || record.signIn;
+    const bool everyUser = o.everyUser || otherAccount ||
+                           keyExists(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId});
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
     Path copy;
-    // The key first, the program's entry next, the images last: a file in use
-    // is then the last thing to wait for a restart.
-    if (!applyPlan(gPlan, gJournal) || !keepSetupCopy(gJournal, copy) || !writeUninstallEntry(gJournal, copy, gPlan) ||
+    bool signInListedOld = false;
+    // The key first, the program's entry and the users' lists next, the
+    // images last: a file in use is then the last thing to wait for a restart.
+    if (!applyPlan(gPlan, gJournal) || !keepSetupCopy(gJournal, copy) ||
+        !writeUninstallEntry(gJournal, copy, gPlan, signIn) || !cleanUpHives(gJournal, gPlan, false, signInListedOld) ||
+        (signIn && !addToSignInScreen(gJournal, gPlan.klid)) || (everyUser && !writeActiveSetup(gJournal, copy)) ||
         !placeImages(gJournal, machine, wow64))
         return failRolledBack(o, gPlan);
 
-    const bool enabled = o.enable && layoutOrTip(gPlan.klid, 0);
+    for (size_t i = 0; signInListedOld && i < gPlan.removedCount; ++i)
+        layoutOrTip(gPlan.removed[i], kIlotUninstall | kIlotSignInScreen);
+    if (signIn) layoutOrTip(gPlan.klid, kIlotSignInScreen);
+    const bool enabled = o.enable && !otherAccount && layoutOrTip(gPlan.klid, 0);
     gMessage.clear().add(kProductName).add(L" ").add(kVersion);
     switch (gPlan.outcome) {
     case Outcome::Fresh: gMessage.add(L" is installed"); break;
     case Outcome::Moved: gMessage.add(L" is installed for the new language"); break;
+    case Outcome::Restored: gMessage.add(L" is repaired: its registration is back as it was"); break;
     default: gMessage.add(gJournal.changed() ? L" is updated" : L" was already installed (nothing changed)"); break;
     }
     gMessage.add(L": keyboard layout ").add(gPlan.klid).add(L", Layout Id ").hex(gPlan.layoutId, 4);
-    gMessage.add(L", for ").add(machineName(machine)).add(L" Windows.\n\n");
+    gMessage.add(L", for ").add(machineName(machine)).add(L" Windows");
+    if (signIn) gMessage.add(L", also at the sign-in screen");
+    gMessage.add(L".\n\n");
     // One sentence: how to switch to it, and whether a restart is still due.
     if (enabled)
         gMessage.add(L"It is in your list of keyboards now: press Windows key + Space to switch to it");
+    else if (otherAccount)
+        gMessage.add(L"The setup ran under another account, so the layout joins the list of whoever signs in next "
+                     L"(sign out and in again), where Windows key + Space switches to it");
     else
         gMessage.add(L"Add it under Settings > Time & language > Language & region > (your language) > Keyboards, "
                      L"then press Windows key + Space to switch to it");
@@ -361,6 +578,21 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
                      ? L"; an older copy of the layout is in use, so restart Windows to finish replacing it."
                      : L"; nothing waits for a restart.");
     return tell(o, gJournal.restartNeeded() ? kRestartNeeded : kDone, gMessage.s);
+}
+
+// ---- This user only (Active Setup runs it at sign-in) -------------------------------------------------
+// No administrator rights: reads the setup's record and adds the layout to
+// the list of the user running it.
+DWORD enableForMe(const Options& o) {
+    const Record record = readRecord();
+    uint16_t language = 0;
+    if (!klidLanguage(record.klid, language))
+        return tell(o, kFailed, L"The Qelvo keyboard layout is not installed; nothing to add.");
+    if (!layoutOrTip(record.klid, 0))
+        return failWith(o, WideBuf<256>().add(L"Windows did not add keyboard layout ").add(record.klid).add(L" to your list.").s);
+    gMessage.clear().add(L"Keyboard layout ").add(record.klid).add(L" is in your list of keyboards now: "
+                                                                   L"press Windows key + Space to switch to it.");
+    return tell(o, kDone, gMessage.s);
 }
 
 // ---- Uninstall -------------------------------------------------------------------------------------
@@ -393,15 +625,27 @@ bool uninstallEntryExists() {
     const bool entry = uninstallEntryExists();
     if (gPlan.status == Status::NotInstalled && !entry)
         return tell(o, kDone, L"The Qelvo keyboard layout is not installed; nothing changed.");
-    if (gPlan.status == Status::NotInstalled) gPlan.status = Status::Ok;   // the files and the entry remain
+    if (gPlan.status == Status::NotInstalled) {
+        // The files and the entry remain; the users' lists may still name the
+        // KLID the record holds.
+        gPlan.status = Status::Ok;
+        const Record record = readRecord();
+        uint16_t language;
+        if (klidLanguage(record.klid, language)) gPlan.removed[gPlan.removedCount++] = record.klid;
+    }
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Uninstall refused: ").ascii(describe(gPlan.status)).s);
     if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
 
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
-    if (!applyPlan(gPlan, gJournal) || !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey}) ||
+    bool signInListed = false;
+    if (!applyPlan(gPlan, gJournal) || !cleanUpHives(gJournal, gPlan, true, signInListed) ||
+        !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId}) ||
+        !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey}) ||
         !removeImagesAndCopy(gJournal, machine, wow64))
         return failRolledBack(o, gPlan);
+    for (size_t i = 0; signInListed && i < gPlan.removedCount; ++i)
+        layoutOrTip(gPlan.removed[i], kIlotUninstall | kIlotSignInScreen);
 
     gMessage.clear().add(kProductName).add(L" is removed");
     if (gPlan.removedCount) {
@@ -426,6 +670,7 @@ DWORD run() {
         else MessageBoxW(nullptr, kUsageText, L"Qelvo Keyboard Layout Setup", MB_OK | MB_ICONINFORMATION);
         return kDone;
     }
+    if (o.enableForMe) return enableForMe(o);
     if (!elevated())
         return tell(o, kFailed, L"The setup changes Windows for every user and needs administrator rights: "
                                 L"run it as administrator.");

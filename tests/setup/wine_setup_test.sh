@@ -22,6 +22,12 @@ KEPT="$C/Program Files/kbdQelvo"
 LAYOUTS='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Keyboard Layouts'
 UNINSTALL='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall'
 USERKEY='HKEY_CURRENT_USER\Keyboard Layout'
+SIGNIN='HKEY_USERS\.DEFAULT\Keyboard Layout'
+# A second user's hive, loaded (Wine keeps such a hive only while its
+# server runs, so it is made, used and read in one batch).
+OTHER='HKEY_USERS\S-1-5-21-1111-2222-3333-1001'
+ACTIVE='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Active Setup\Installed Components'
+OURS='{6F3C29A4-8B1D-4E57-A0C2-5D94E7B1F038}'
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -43,14 +49,16 @@ batch() {  # NAME, then the lines of the batch
     "$WINE" "$C/windows/system32/cmd.exe" /c "$(winpath "$WORK/$name.bat")" >"$WORK/$name.out" 2>&1
 }
 
-# The three keys the setup may touch, as one UTF-8 text.
+# The keys the setup may touch, as one UTF-8 text.
 snapshot() {  # NAME
     local name=$1 k
     batch "export-$name" \
         "reg export \"$LAYOUTS\" $(winpath "$WORK/$name-1.reg") /y >nul" \
         "reg export \"$UNINSTALL\" $(winpath "$WORK/$name-2.reg") /y >nul" \
-        "reg export \"$USERKEY\" $(winpath "$WORK/$name-3.reg") /y >nul"
-    for k in 1 2 3; do
+        "reg export \"$USERKEY\" $(winpath "$WORK/$name-3.reg") /y >nul" \
+        "reg export \"$SIGNIN\" $(winpath "$WORK/$name-4.reg") /y >nul" \
+        "reg export \"$ACTIVE\" $(winpath "$WORK/$name-5.reg") /y >nul"
+    for k in 1 2 3 4 5; do
         [ -f "$WORK/$name-$k.reg" ] || { fail "reg export $k for $name"; continue; }
         iconv -f UTF-16 -t UTF-8 "$WORK/$name-$k.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//'
     done >"$WORK/$name.txt"
@@ -84,7 +92,8 @@ our_key() { awk -v RS= '/"Qelvo Setup"=/' "$1"; }
 "$WINE" "$SETUP" --quiet --uninstall >/dev/null 2>&1
 rm -rf "$WOW64" "$SYS32"
 batch fixture "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
-    "regedit /S $(winpath "$FIXTURE")"
+    "reg delete \"$SIGNIN\" /f >nul 2>nul" \
+    "reg delete \"$ACTIVE\\$OURS\" /f >nul 2>nul" "regedit /S $(winpath "$FIXTURE")"
 calls >/dev/null
 snapshot before
 echo "== Before: the layouts' keys"
@@ -140,6 +149,23 @@ fi
 files >"$WORK/files-again.txt"
 cmp -s "$WORK/files-install.txt" "$WORK/files-again.txt" || fail "the second install rewrote files"
 echo "== After the second install: files (same sizes, hashes and times)"
+files
+
+# ---- Repair: a feature update drops the layout's key and leaves the files;
+# here the system32 image is damaged too
+echo
+echo "== The layout's key deleted, system32\\kbdQelvo.dll damaged; --repair"
+batch dropped "reg delete \"$LAYOUTS\\$klid\" /f >nul"
+printf 'not a layout' >"$SYS32"
+run_setup repair --quiet --repair || fail "repair exited non-zero"
+got=$(calls)
+[ "$got" = "0409:A0010409 0x00000000;" ] || fail "repair called InstallLayoutOrTip as '$got'"
+grep -q "is repaired" "$WORK/repair.out" || fail "the repair message does not say it repaired"
+snapshot repair
+cmp -s "$WORK/again.txt" "$WORK/repair.txt" ||
+    { fail "the repaired registry differs from the one before the key was deleted:"; diff -u "$WORK/again.txt" "$WORK/repair.txt" | sed 's/^/  /'; }
+cmp -s "$SYS32" "$IMAGE_X64" || fail "repair did not put back system32\\kbdQelvo.dll"
+echo "== After repair: registry export identical to the one before the key was deleted; files"
 files
 
 # ---- Failures after our keys were deleted put them back byte for byte:
@@ -222,18 +248,54 @@ rmdir "$WOW64"
 echo "== After the failed install: registry as before, files"
 files
 
-# ---- --language: the layout is listed under that language, and taken out again
+# ---- --language with the sign-in screen and every user; a second user's hive
+# names the layout too (Active Setup ran for them); uninstall leaves nothing
 echo
-echo "== Install for German (0407), then uninstall"
-run_setup german --quiet --language 0407 || fail "install for 0407 exited non-zero"
+echo "== Install for German (0407) --sign-in-screen --every-user, then uninstall"
+run_setup german --quiet --language 0407 --sign-in-screen --every-user || fail "install for 0407 exited non-zero"
 got=$(calls)
-[ "$got" = "0407:A0000407 0x00000000;" ] || fail "install for 0407 called InstallLayoutOrTip as '$got'"
-run_setup german-uninstall --quiet --uninstall || fail "uninstall after 0407 exited non-zero"
+[ "$got" = "0407:A0000407 0x00000024;0407:A0000407 0x00000000;" ] ||
+    fail "install for 0407 at the sign-in screen called InstallLayoutOrTip as '$got'"
+snapshot german
+echo "== After it: what changed in the registry"
+diff -u "$WORK/before.txt" "$WORK/german.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
+signin=$(awk -v RS= 'tolower($0) ~ /hkey_users\\.default\\keyboard layout/' "$WORK/german.txt")
+grep -q '^"2"="d0010407"$' <<<"$signin" && grep -q '^"d0010407"="a0000407"$' <<<"$signin" ||
+    fail "the sign-in screen's list does not name a0000407 through substitute d0010407"
+grep -Fq '"StubPath"="\"C:\\Program Files\\kbdQelvo\\kbdQelvo-setup.exe\" --enable-for-me --quiet"' "$WORK/german.txt" ||
+    fail "no Active Setup entry running --enable-for-me"
+run_setup enable --quiet --enable-for-me || fail "--enable-for-me exited non-zero"
 got=$(calls)
-[ "$got" = "0407:A0000407 0x00000001;" ] || fail "uninstall after 0407 called InstallLayoutOrTip as '$got'"
+[ "$got" = "0407:A0000407 0x00000000;" ] || fail "--enable-for-me called InstallLayoutOrTip as '$got'"
+# The second user: a list of two, then the layout added by Active Setup's run
+# for them; the uninstall runs while their hive is loaded.
+batch german-uninstall "reg add \"$OTHER\\Keyboard Layout\\Preload\" /v 1 /d 00000407 /f >nul" \
+    "reg add \"$OTHER\\Keyboard Layout\\Preload\" /v 2 /d 00000409 /f >nul" \
+    "reg add \"$OTHER\\Keyboard Layout\\Substitutes\" /f >nul" \
+    "reg add \"$OTHER\\SOFTWARE\\Microsoft\\Active Setup\\Installed Components\" /f >nul" \
+    "reg export \"$OTHER\" $(winpath "$WORK/other-before.reg") /y >nul" \
+    "reg add \"$OTHER\\Keyboard Layout\\Preload\" /v 3 /d d0010407 /f >nul" \
+    "reg add \"$OTHER\\Keyboard Layout\\Substitutes\" /v d0010407 /d a0000407 /f >nul" \
+    "reg add \"$OTHER\\SOFTWARE\\Microsoft\\Active Setup\\Installed Components\\$OURS\" /v Version /d 1,0,3,13 /f >nul" \
+    "start /wait \"\" $(winpath "$SETUP") --quiet --uninstall" \
+    "echo exit %ERRORLEVEL%" \
+    "reg export \"$OTHER\" $(winpath "$WORK/other-after.reg") /y >nul"
+echo "\$ kbdQelvo-setup.exe --quiet --uninstall   (with a second user's hive loaded)"
+sed 's/^/  | /' "$WORK/german-uninstall.out"
+grep -q '^exit 0' "$WORK/german-uninstall.out" || fail "uninstall after 0407 exited non-zero"
+if [ -f "$WORK/other-before.reg" ] && cmp -s "$WORK/other-before.reg" "$WORK/other-after.reg"; then
+    echo "== The second user's hive after uninstall: export identical to the one before the layout was added"
+else
+    fail "the second user's hive after uninstall differs:"
+    diff -u <(iconv -f UTF-16 -t UTF-8 "$WORK/other-before.reg") <(iconv -f UTF-16 -t UTF-8 "$WORK/other-after.reg") | sed 's/^/  /'
+fi
+got=$(calls)
+[ "$got" = "0407:A0000407 0x00000001;0407:A0000407 0x00000025;" ] ||
+    fail "uninstall after 0407 called InstallLayoutOrTip as '$got'"
 snapshot german-uninstall
 cmp -s "$WORK/before.txt" "$WORK/german-uninstall.txt" ||
     { fail "the registry after the 0407 uninstall differs from before:"; diff -u "$WORK/before.txt" "$WORK/german-uninstall.txt" | sed 's/^/  /'; }
+echo "== After uninstall: registry export identical to the one before (sign-in screen, second user, Active Setup)"
 
 echo
 [ $failures -eq 0 ] && echo "All checks hold." || echo "$failures check(s) failed."
