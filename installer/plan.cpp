@@ -323,6 +323,22 @@ bool klidLanguage(const Text& klid, uint16_t& language) {
     return true;
 }
 
+bool firstLanguage(const UserSnapshot& user, uint16_t& language) {
+    const NamedValue* first = nullptr;
+    uint32_t lowest = 0;
+    for (size_t i = 0; i < user.preload.count; ++i) {
+        const uint32_t n = preloadNumber(user.preload.items[i].name);
+        uint32_t klid;
+        if (n != 0 && (first == nullptr || n < lowest) && parseKlid(user.preload.items[i].data, klid)) {
+            first = &user.preload.items[i];
+            lowest = n;
+        }
+    }
+    if (!first) return false;
+    const Text digits = Text::of(first->data.unit + 4, 4);
+    return parseLanguage(digits, language);
+}
+
 void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan) {
     if (plan.status != Status::Ok) return;
     uint32_t value;

@@ -145,6 +145,11 @@ void planUserCleanup(const UserSnapshot& user, Plan& plan);
 // entry. A KLID of the form 0000LLLL needs no substitute.
 void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan);
 
+// The language of a user's first keyboard: the last four hex digits of the
+// lowest-numbered Preload entry (a KLID or a substitute id, both end with
+// it). False when the list has no such entry.
+bool firstLanguage(const UserSnapshot& user, uint16_t& language);
+
 // The language a KLID ends with; false when `klid` is not 8 hex digits.
 bool klidLanguage(const Text& klid, uint16_t& language);
 

@@ -91,7 +91,7 @@ constexpr wchar_t kUsageText[] =
     L"  --repair          register the installed layout again as it was (after a Windows update\n"
     L"                    removed it) and put back its files if they differ\n"
     L"  --language XXXX   the language to list the layout under, as 4 hex digits\n"
-    L"                    (default: the installed copy's, else 0409, English (United States))\n"
+    L"                    (default: the installed copy's, else your first keyboard's)\n"
     L"  --sign-in-screen  also offer the layout at the sign-in and lock screens\n"
     L"  --every-user      add the layout to the list of every user when they next sign in\n"
     L"  --enable-for-me   add the installed layout to your own list (no administrator rights)\n"
@@ -516,14 +516,26 @@ void startHivePlan(const Plan* from) {
     return true;
 }
 
+// The language to list the layout under: the one asked for, else the
+// installed copy's, else that of the first keyboard of the person at the desk
+// (of the sign-in screen when this runs under another account), else 0409.
+[[gnu::noinline]] uint16_t chooseLanguage(const Options& o, const Record& record, bool otherAccount) {
+    uint16_t language = o.language;
+    if (o.languageGiven || klidLanguage(record.klid, language)) return language;
+    DWORD error = 0;
+    const Hive hive = otherAccount ? Hive{HKEY_USERS, L".DEFAULT"} : Hive{};
+    if (readUser(hive, gHiveUser, error) && firstLanguage(gHiveUser, language)) return language;
+    return o.language;
+}
+
 [[gnu::noinline]] DWORD install(const Options& o) {
     if (!snapshotLayouts()) return tell(o, kFailed, gMessage.s);
     // The record of an earlier install: its KLID and Layout Id come back when
     // the registration is gone, and its language stays unless --language
     // names another.
     const Record record = readRecord();
-    uint16_t language = o.language;
-    if (!o.languageGiven && !klidLanguage(record.klid, language)) language = o.language;
+    const bool otherAccount = elevatedAsAnotherAccount();
+    const uint16_t language = chooseLanguage(o, record, otherAccount);
     if (o.repair && record.klid.empty())
         return failWith(o, L"There is no installed Qelvo keyboard layout to repair: run the setup without --repair.");
     gSnapshot.keptKlid = record.klid;
@@ -534,7 +546,6 @@ void startHivePlan(const Plan* from) {
 
     // The per-user step belongs to the person at the desk: when this runs
     // under another account, Active Setup does it at their next sign-in.
-    const bool otherAccount = elevatedAsAnotherAccount();
     const bool signIn = o.signIn || record.signIn;
     const bool everyUser = o.everyUser || otherAccount ||
                            keyExists(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId});

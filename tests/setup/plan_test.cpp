@@ -393,6 +393,17 @@ TEST(SetupPlan, AddingToAUserListUsesAFreeSubstituteOnceAndUninstallTakesItOutAg
     EXPECT_EQ(r.substitutes, before.substitutes);
 }
 
+TEST(SetupPlan, TheFirstLanguageIsThatOfTheLowestNumberedKeyboard) {
+    Registry r;
+    uint16_t language = 0;
+    EXPECT_FALSE(firstLanguage(r.user(), language));
+    r.preload = {{u"Note", u"00000409"}, {u"3", u"00000409"}, {u"2", u"d0010c0c"}, {u"10", u"00000407"}};
+    ASSERT_TRUE(firstLanguage(r.user(), language));
+    EXPECT_EQ(language, 0x0C0C);
+    r.preload = {{u"1", u"not a klid"}, {u"2", u"00000000"}};
+    EXPECT_FALSE(firstLanguage(r.user(), language));
+}
+
 TEST(SetupPlan, TwoKeysOfOursBecomeOne) {
     Registry r = stockRegistry();
     r.apply(install(r));
