@@ -50,6 +50,7 @@ struct Options {
     bool     enableForMe = false; // only add the installed layout to this user's list
     bool     everyUser = false;   // every user's list at their next sign-in (Active Setup)
     bool     languageGiven = false;
+    bool     relaunched = false;  // this is the elevated run the setup started itself
     uint16_t language = 0x0409;
 };
 
@@ -124,6 +125,8 @@ constexpr wchar_t kUsageText[] =
             o.enableForMe = true;
         } else if (wideEqual(a, L"--every-user")) {
             o.everyUser = true;
+        } else if (wideEqual(a, L"--elevated-run")) {
+            o.relaunched = true;
         } else if (wideEqual(a, L"--help") || wideEqual(a, L"-h") || wideEqual(a, L"/?")) {
             o.help = true;
         } else if (wideEqual(a, L"--language")) {
@@ -669,6 +672,49 @@ bool uninstallEntryExists() {
     return tell(o, gJournal.restartNeeded() ? kRestartNeeded : kDone, gMessage.s);
 }
 
+// The program runs as its caller (so that Active Setup can run
+// --enable-for-me for a user without rights); everything else asks Windows to
+// run it again elevated, with the same arguments, and reports that run's exit
+// code.
+[[gnu::noinline]] DWORD runElevated(const Options& o) {
+    wchar_t own[MAX_PATH];
+    const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return tell(o, kFailed, L"Cannot find this program's own file.");
+    // The arguments: the command line after the program's name.
+    const wchar_t* rest = GetCommandLineW();
+    if (*rest == L'"') {
+        for (++rest; *rest && *rest != L'"'; ++rest) {}
+        if (*rest) ++rest;
+    } else {
+        while (*rest && *rest != L' ' && *rest != L'\t') ++rest;
+    }
+    while (*rest == L' ' || *rest == L'\t') ++rest;
+    static WideBuf<8192> arguments;
+    arguments.add(rest).add(*rest ? L" --elevated-run" : L"--elevated-run");
+    if (arguments.cut) return tell(o, kUsage, L"The command line is too long.");
+
+    SHELLEXECUTEINFOW run{};
+    run.cbSize = sizeof run;
+    run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    run.lpVerb = L"runas";
+    run.lpFile = own;
+    run.lpParameters = arguments.s;
+    run.nShow = SW_SHOWNORMAL;
+    if (!ShellExecuteExW(&run) || !run.hProcess) {
+        const DWORD e = GetLastError();
+        if (e == ERROR_CANCELLED)
+            return tell(o, kFailed, L"The setup changes Windows for every user and needs administrator rights; "
+                                    L"nothing changed.");
+        gMessage.clear().add(L"Cannot start the setup with administrator rights: ").error(e);
+        return tell(o, kFailed, gMessage.s);
+    }
+    WaitForSingleObject(run.hProcess, INFINITE);
+    DWORD code = kFailed;
+    if (!GetExitCodeProcess(run.hProcess, &code)) code = kFailed;
+    CloseHandle(run.hProcess);
+    return code;
+}
+
 DWORD run() {
     Options o;
     WideBuf<512> error;
@@ -682,9 +728,11 @@ DWORD run() {
         return kDone;
     }
     if (o.enableForMe) return enableForMe(o);
-    if (!elevated())
+    if (!elevated()) {
+        if (!o.relaunched) return runElevated(o);
         return tell(o, kFailed, L"The setup changes Windows for every user and needs administrator rights: "
                                 L"run it as administrator.");
+    }
     return o.uninstall ? uninstall(o) : install(o);
 }
 

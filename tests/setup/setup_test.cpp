@@ -114,14 +114,14 @@ TEST(SetupProgram, EachIsForItsMachineAndImportsOnlySystemDlls) {
     }
 }
 
-TEST(SetupProgram, ManifestAsksForAdministratorRights) {
+TEST(SetupProgram, ManifestRunsAsTheCallerWhoseRightsTheSetupRaisesItself) {
     for (const SetupFile& s : kSetups) {
         SCOPED_TRACE(s.name);
         Opened o(s.path);
         const auto it = o.resources.find({24 /* RT_MANIFEST */, 1});
         ASSERT_NE(it, o.resources.end()) << "no manifest resource 1";
         const std::string manifest(it->second.begin(), it->second.end());
-        EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\""), std::string::npos);
+        EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""), std::string::npos);
         EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos);
     }
 }
