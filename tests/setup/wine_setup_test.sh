@@ -154,7 +154,7 @@ files
 # ---- Repair: a feature update drops the layout's key and leaves the files;
 # here the system32 image is damaged too
 echo
-echo "== The layout's key deleted, system32\\kbdQelvo.dll damaged; --repair"
+echo "== The layout's key deleted, system32\\kbdQelvo.dll damaged; --repair (then the key deleted again; a plain run)"
 batch dropped "reg delete \"$LAYOUTS\\$klid\" /f >nul"
 printf 'not a layout' >"$SYS32"
 run_setup repair --quiet --repair || fail "repair exited non-zero"
@@ -165,6 +165,13 @@ snapshot repair
 cmp -s "$WORK/again.txt" "$WORK/repair.txt" ||
     { fail "the repaired registry differs from the one before the key was deleted:"; diff -u "$WORK/again.txt" "$WORK/repair.txt" | sed 's/^/  /'; }
 cmp -s "$SYS32" "$IMAGE_X64" || fail "repair did not put back system32\\kbdQelvo.dll"
+# The same by simply running the setup again
+batch dropped-again "reg delete \"$LAYOUTS\\$klid\" /f >nul"
+run_setup rerun --quiet || fail "the run after the key was deleted exited non-zero"
+calls >/dev/null
+snapshot rerun
+cmp -s "$WORK/again.txt" "$WORK/rerun.txt" ||
+    { fail "a second run did not register the layout as before:"; diff -u "$WORK/again.txt" "$WORK/rerun.txt" | sed 's/^/  /'; }
 echo "== After repair: registry export identical to the one before the key was deleted; files"
 files
 
