@@ -454,9 +454,10 @@ void startHivePlan(const Plan* from) {
     for (size_t i = 0; i < gHivePlan.removedCount; ++i) gHivePlan.removed[i] = from->removed[i];
 }
 
-// Every hive's entries for the KLIDs `plan` removes; on uninstall also each
-// user's copy of our Active Setup entry, so a later install runs again for
-// them. `signInListed`: the sign-in screen's list named one of them.
+// Every hive's entries for the KLIDs `plan` removes, and with them each
+// user's copy of our Active Setup entry (on uninstall always), so that Active
+// Setup runs again for them for the layout that takes their place or a later
+// install. `signInListed`: the sign-in screen's list named one of them.
 [[gnu::noinline]] bool cleanUpHives(Journal& j, const Plan& plan, bool uninstalling, bool& signInListed) {
     DWORD index = 0;
     WideBuf<128> name;
@@ -473,7 +474,7 @@ void startHivePlan(const Plan* from) {
             if (gHivePlan.opCount && sameNameNoCase(name.s, L".DEFAULT")) signInListed = true;
             if (!applyPlan(gHivePlan, j, hive)) return false;
         }
-        if (uninstalling) {
+        if (uninstalling || plan.removedCount) {
             WideBuf<512> path;
             hive.path(kActiveSetupPath, path);
             if (!j.deleteKey(RegKey{HKEY_USERS, path.s, kActiveSetupId})) return false;
