@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kbd/views/dump.h"
 #include "support/fixture.h"
 #include "support/hostile.h"
 
@@ -115,4 +116,14 @@ TEST(Hostile, AnExportThatHaltsIsNamedForIt) {
     const auto c = kbdtool("check " + f);
     EXPECT_EQ(c.status, 1) << c.out;
     EXPECT_NE(c.out.find("error: KbdLayerDescriptor: hlt at pc"), std::string::npos) << c.out;
+}
+
+TEST(Hostile, MasksBeyondAFewOnOneColumnAreCountedNotNamed) {
+    // 65,536 masks on one column: every mask's line names the column, so a
+    // full list on each would be billions of bytes.
+    kbd::Decoded d = kbdtest::decoded();
+    d.layout.modNumber.assign(0x10000, 1);
+    const std::string out = dumpText(d);
+    EXPECT_LT(out.size(), size_t{0x10000} * 400);  // a line a mask
+    EXPECT_EQ(occurrences(out, "or 65520 other masks)"), 0x10000u);
 }

@@ -1,6 +1,7 @@
 #include "kbd/views/dump.h"
 
 #include <algorithm>
+#include <map>
 
 #include <fmt/format.h>
 
@@ -68,14 +69,27 @@ std::string maskName(const Layout& L, uint8_t mask) {
 }
 
 std::string columnName(const Layout& L, unsigned column) {
+    // A damaged record can send tens of thousands of masks to one column:
+    // the first few are named, the others counted.
+    constexpr size_t kNamed = 16;
     std::string s;
-    for (size_t mask = 0; mask < L.modNumber.size(); ++mask)
-        if (L.modNumber[mask] == column) s += (s.empty() ? "" : " or ") + maskName(L, static_cast<uint8_t>(mask));
+    size_t n = 0;
+    for (size_t mask = 0; mask < L.modNumber.size(); ++mask) {
+        if (L.modNumber[mask] != column) continue;
+        if (n++ < kNamed) s += (s.empty() ? "" : " or ") + maskName(L, static_cast<uint8_t>(mask));
+    }
+    if (n > kNamed) s += fmt::format(" or {} other masks", n - kNamed);
     return s.empty() ? "no mask reaches it" : s;
 }
 
 std::string dumpText(const Decoded& d) {
     const Layout& L = d.layout;
+    std::map<unsigned, std::string> columnNames;  // each named once: a column can be named on every line
+    auto columnName = [&](unsigned column) -> const std::string& {
+        auto it = columnNames.find(column);
+        if (it == columnNames.end()) it = columnNames.emplace(column, kbd::columnName(L, column)).first;
+        return it->second;
+    };
     std::string o;
     o += fmt::format("root at 0x{:X} ({}-bit pointers)\n", d.root, d.pointerSize * 8);
     std::string flags;
@@ -92,7 +106,7 @@ std::string dumpText(const Decoded& d) {
         const uint8_t col = L.modNumber[mask];
         o += fmt::format("  mask {} -> {}\n", mask,
                          col == def::SHFT_INVALID ? std::string("SHFT_INVALID")
-                                                  : fmt::format("column {} ({})", col, columnName(L, col)));
+                                                  : fmt::format("column {} ({})", col, columnName(col)));
     }
 
     for (size_t t = 0; t < L.charTables.size(); ++t) {
@@ -112,7 +126,7 @@ std::string dumpText(const Decoded& d) {
         for (const auto& g : L.ligatures) {
             std::string chars;
             for (uint16_t c : g.chars) chars += fmt::format(" | {:<12}", cellLabel(c));
-            o += fmt::format("  {:<16} column {} ({}){}\n", vkName(g.vk), g.column, columnName(L, g.column), chars);
+            o += fmt::format("  {:<16} column {} ({}){}\n", vkName(g.vk), g.column, columnName(g.column), chars);
         }
     }
 
