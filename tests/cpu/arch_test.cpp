@@ -152,3 +152,23 @@ TEST(Architectures, InstructionsNoExportMayReachAreNamed) {
                              0xD5033FDFu /* isb */, 0xD50B7520u /* ic ivau */})
         EXPECT_EQ(name(Isa::Arm64, arm(allowed)), "") << std::hex << allowed;
 }
+
+TEST(Architectures, TheQuickTestPassesEveryForbiddenInstruction) {
+    // The CPU model scans code at every offset with the one-byte test first:
+    // it must never say no where the full decoding finds one.
+    for (Isa isa : {Isa::X86, Isa::X64})
+        for (unsigned a = 0; a < 256; ++a)
+            for (unsigned b = 0; b < 256; ++b)
+                for (uint8_t c : {0x00, 0x28, 0xC0, 0xE8, 0xF4}) {
+                    const uint8_t code[] = {uint8_t(a), uint8_t(b), c, 0x01};
+                    if (forbiddenInstruction(isa, code)) EXPECT_TRUE(mayBeForbidden(isa, code)) << a << " " << b;
+                }
+    uint32_t w = 1;
+    for (int i = 0; i < 1 << 20; ++i) {
+        w = w * 1664525 + 1013904223;
+        for (uint32_t insn : {w, (w & 0x00FFFFFF) | 0xD5000000})
+            if (const uint8_t code[] = {uint8_t(insn), uint8_t(insn >> 8), uint8_t(insn >> 16), uint8_t(insn >> 24)};
+                forbiddenInstruction(Isa::Arm64, code))
+                EXPECT_TRUE(mayBeForbidden(Isa::Arm64, code)) << std::hex << insn;
+    }
+}

@@ -321,8 +321,8 @@ private:
             if (!(m.prot & UC_PROT_EXEC)) continue;
             const uint64_t begin = std::max(from, m.address - base_), end = std::min(to, m.address + m.size - base_);
             for (uint64_t off = (begin + step - 1) / step * step; off < end; off += step) {
-                const size_t n = static_cast<size_t>(std::min<uint64_t>(kMaxInstruction, mappedSize_ - off));
-                if (forbiddenInstruction(isa_, {image_.get() + off, n})) found.push_back(base_ + off);
+                const std::span<const uint8_t> code(image_.get() + off, std::min<uint64_t>(kMaxInstruction, mappedSize_ - off));
+                if (mayBeForbidden(isa_, code) && forbiddenInstruction(isa_, code)) found.push_back(base_ + off);
             }
         }
         const auto at = std::lower_bound(exits_.begin(), exits_.end(), base_ + from);

@@ -48,7 +48,7 @@ constexpr OneByte kTwoByte[] = {
     {0x35, Kind::Privileged, "sysexit"},
 };
 
-bool isLegacyPrefix(uint8_t b) {
+constexpr bool isLegacyPrefix(uint8_t b) {
     switch (b) {
     case 0xF0: case 0xF2: case 0xF3:                          // lock, repne, rep
     case 0x2E: case 0x36: case 0x3E: case 0x26: case 0x64: case 0x65:  // segments
@@ -187,7 +187,30 @@ std::optional<Forbidden> arm64(std::span<const uint8_t> code) {
     return Forbidden{Kind::Privileged, l ? "mrs from a system register" : "msr to a system register"};
 }
 
+// The first bytes of forbidden x86 instructions: prefixes, REX (in 64-bit
+// code), 0F and the forbidden one-byte opcodes.
+struct FirstBytes {
+    bool can[256] = {};
+    constexpr explicit FirstBytes(bool x64) {
+        for (unsigned b = 0; b < 256; ++b) can[b] = isLegacyPrefix(static_cast<uint8_t>(b)) || (x64 && (b & 0xF0) == 0x40);
+        can[0x0F] = true;
+        for (const OneByte& o : kOneByte) can[o.opcode] = true;
+        for (const Undefined& u : kUndefined)
+            if (!u.twoByte) can[u.opcode] = true;
+    }
+};
+constexpr FirstBytes kFirstX86(false), kFirstX64(true);
+
 }  // namespace
+
+bool mayBeForbidden(Isa isa, std::span<const uint8_t> code) {
+    switch (isa) {
+    case Isa::X86: return !code.empty() && kFirstX86.can[code[0]];
+    case Isa::X64: return !code.empty() && kFirstX64.can[code[0]];
+    case Isa::Arm64: return code.size() >= 4 && (code[3] & 0xFC) == 0xD4;  // exceptions and system instructions
+    }
+    return false;
+}
 
 std::optional<Forbidden> forbiddenInstruction(Isa isa, std::span<const uint8_t> code) {
     switch (isa) {

@@ -30,4 +30,8 @@ struct Forbidden {
 // instruction is taken as allowed (the CPU model then faults on it).
 std::optional<Forbidden> forbiddenInstruction(Isa isa, std::span<const uint8_t> code);
 
+// False when no forbidden instruction starts at `code`, told from one byte;
+// a quick test before forbiddenInstruction for code scanned at every offset.
+bool mayBeForbidden(Isa isa, std::span<const uint8_t> code);
+
 }  // namespace kbd
