@@ -306,7 +306,10 @@ private:
         } else {
             rewrite(r.base, r.memory);
         }
-        check(uc_ctl_set_exits(uc(), exits_.data(), exits_.size()), "setting the exits");
+        if (exits_ != exitsSet_) {
+            check(uc_ctl_set_exits(uc(), exits_.data(), exits_.size()), "setting the exits");
+            exitsSet_ = exits_;
+        }
         return stack + kStackSize;
     }
 
@@ -389,6 +392,7 @@ private:
     uint64_t                           loadedSize_ = 0;  // bytes of the image in them
     uint64_t                           base_ = 0, mappedSize_ = 0;  // where they are and their pages' size
     std::vector<uint64_t>              exits_;  // forbidden instructions in them, in order
+    std::vector<uint64_t>              exitsSet_;  // the exits the model holds
     bool                               dropped_ = false;  // translated code dropped since the last run
     uint64_t                           translated_ = 0;   // instructions translated, at most
     std::unique_ptr<uc_engine, Close>  uc_;
