@@ -5,12 +5,12 @@
 // process; when a child dies, the encoding it was on is listed and the sweep
 // goes on after it. Not a test: it takes minutes.
 //
-//   kbd_cpu_sweep x86|x64|arm64 [FIRST COUNT]
+//   kbd_cpu_sweep x86|x64|arm64 [FIRST COUNT [STEP]]
 //
 // x86 and x64: every opcode of the one-byte map and of 0F, 0F 38 and 0F 3A,
 // with every ModRM byte, behind each of a set of prefixes. ARM64: COUNT
-// encodings from FIRST (default: a million spread over the whole space, 4099
-// apart, so that every field takes many values).
+// encodings from FIRST, STEP apart (default: a million spread over the whole
+// space, 4099 apart, so that every field takes many values).
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     } else if (isa == "arm64") {
         f = {Isa::Arm64, {}, 0, uint64_t{1} << 20, 4099};
     } else {
-        std::fprintf(stderr, "usage: kbd_cpu_sweep x86|x64|arm64 [FIRST COUNT]\n");
+        std::fprintf(stderr, "usage: kbd_cpu_sweep x86|x64|arm64 [FIRST COUNT [STEP]]\n");
         return 2;
     }
     uint64_t total = f.isa == Isa::Arm64 ? f.count : f.prefixes.size() * 4 * 65536;
@@ -112,7 +112,7 @@ int main(int argc, char** argv) {
     if (argc > 3) {
         from = std::strtoull(argv[2], nullptr, 0);
         total = from + std::strtoull(argv[3], nullptr, 0);
-        if (f.isa == Isa::Arm64) f.first = from, f.step = 1, total -= from, from = 0;
+        if (f.isa == Isa::Arm64) f.first = from, f.step = argc > 4 ? std::strtoull(argv[4], nullptr, 0) : 1, total -= from, from = 0;
     }
     auto* at = static_cast<volatile uint64_t*>(
         mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0));
