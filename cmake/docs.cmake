@@ -30,3 +30,13 @@ add_custom_target(screenshot
     DEPENDS kbdtool
     COMMENT "Taking the learning page's picture into docs/page.png"
     VERBATIM)
+
+# Our own layout for macOS, shipped in the release bundle's macos/ folder:
+# `cmake --build build/host --target macos-export` rewrites docs/macos/ from
+# the built image. Committed like docs/linux/, and a test fails when it no
+# longer matches what kbdtool exports.
+add_custom_target(macos-export
+    COMMAND kbdtool export --macos ${CMAKE_SOURCE_DIR}/docs/macos ${KBD_IMAGE_X86}
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+    COMMENT "Exporting the layout for macOS into docs/macos/"
+    VERBATIM)

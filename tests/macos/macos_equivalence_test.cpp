@@ -5,6 +5,7 @@
 // allowed are those the export reports, each pinned by a test below.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <random>
 
@@ -194,4 +195,29 @@ TEST(MacosEquivalence, OurImageTypesTheSameOnAMac) { runAll(kbdtest::layout(), "
 
 TEST(MacosEquivalence, TestLayoutsTypeTheSameOnAMac) {
     for (const char* name : kbdtest::kForeignLayouts) runAll(kbdtest::foreign(name).layout, name);
+}
+
+// Pinned: under Shift Lock, Shift releases Caps Lock on Windows, while a
+// Mac's Caps Lock stays on until pressed again; the export says so.
+TEST(MacosEquivalence, ShiftLockIsReleasedByShiftOnWindowsOnly) {
+    const auto& layout = kbdtest::foreign("shiftlock").layout;
+    const auto e = kbd::macos::plan(layout, "shiftlock", "shiftlock.dll");
+    EXPECT_TRUE(reports(e, "shiftlock"));
+    const auto a = std::find_if(kbd::pcKeys().begin(), kbd::pcKeys().end(), [](const kbd::PcKey& k) {
+        return k.scan.prefix == kbd::Prefix::None && k.scan.code == 0x10;  // A on this layout
+    });
+    ASSERT_NE(a, kbd::pcKeys().end());
+    kbd::Session win(layout);
+    win.setCapsLock(true);
+    Keylayout mac(e.keylayout);
+    kbd::KeyState shift;
+    shift.set(kbd::vk::LSHIFT);
+    // Shift releases Caps Lock on Windows before A is read: Shift+A types A
+    // there, and a on the Mac, where Caps Lock still inverts Shift.
+    EXPECT_EQ(kbd::utf8(win.press(a->scan, shift).out), "A");
+    EXPECT_FALSE(win.capsLock());
+    EXPECT_EQ(mac.press(unsigned(a->mac), m::LShift | m::CapsLock), "a");
+    // Then A alone: a on Windows, A on the Mac.
+    EXPECT_EQ(kbd::utf8(win.press(a->scan, {}).out), "a");
+    EXPECT_EQ(mac.press(unsigned(a->mac), m::CapsLock), "A");
 }

@@ -98,3 +98,19 @@ TEST(MacosExport, BadNameIsRefusedAndLeavesNothing) {
     EXPECT_EQ(names, (std::vector<std::string>{"Qelvo Ā.bundle", "report.json"}));
     fs::remove_all(dir);
 }
+
+// docs/macos/, shipped in the release bundle, is the export of the built
+// image as it is now.
+TEST(MacosExport, ShippedBundleIsCurrent) {
+    const fs::path shipped = fs::path(__FILE__).parent_path() / ".." / ".." / "docs" / "macos";
+    const fs::path fresh = freshDir("shipped");
+    const auto files = kbd::macos::write(kbd::macos::plan(kbdtest::layout(), "kbdQelvo", "kbdQelvo.dll"), fresh);
+    const auto read = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    for (const auto& f : files)
+        EXPECT_EQ(read(shipped / f.path), read(fresh / f.path))
+            << "docs/macos/" << f.path << " is out of date: cmake --build build/host --target macos-export";
+    fs::remove_all(fresh);
+}

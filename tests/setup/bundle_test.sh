@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The release bundle made twice from one build folder is the same bytes, and
-# holds the setups, the images, the pictures, the Linux files and the README.
+# holds the setups, the images, the pictures, the Linux and macOS files and the README.
 #
 #   bundle_test.sh scripts/package BUILD_DIR WORKDIR
 set -euo pipefail
@@ -18,7 +18,8 @@ status=0
 for f in README.txt kbdQelvo-setup-x86.exe kbdQelvo-setup-x64.exe kbdQelvo-setup-arm64.exe \
          images/x86/kbdQelvo.dll images/x64/kbdQelvo.dll images/arm64/kbdQelvo.dll images/wow64/kbdQelvo.dll \
          pictures/base-shift.svg pictures/altgr.svg pictures/dead-00AF.svg \
-         linux/keymap.xkb linux/Compose linux/xkb/symbols/custom linux/xkb/rules/evdev; do
+         linux/keymap.xkb linux/Compose linux/xkb/symbols/custom linux/xkb/rules/evdev \
+         macos/kbdQelvo.bundle/Contents/Info.plist macos/kbdQelvo.bundle/Contents/Resources/kbdQelvo.keylayout; do
     grep -qx "  $name/$f" <<<"$listing" || { echo "FAIL: $f is not in $name.zip"; status=1; }
 done
 echo "$(basename "$one"): $(stat -c %s "$one") bytes, $(grep -c "^  $name/" <<<"$listing") files, identical twice"
