@@ -159,14 +159,14 @@ bool parseLayoutId(const Text& text, uint32_t& id) {
     return true;
 }
 
-void planInstall(const Snapshot& snapshot, uint16_t language, const Text& version, Plan& plan) {
+void planInstall(const Snapshot& snapshot, const Identity& identity, uint16_t language, Plan& plan) {
     reset(plan);
     const List<LayoutKey>& keys = snapshot.layouts;
     if (snapshot.layouts.overflow) {
         fail(plan, Status::TooManyLayouts);
         return;
     }
-    const Text ourFile = Text::ascii(kLayoutFile);
+    const Text& ourFile = identity.layoutFile;
 
     // Our key: a marked key of this language, else any marked key, else a
     // key someone made by hand for our file and this language.
@@ -234,19 +234,18 @@ void planInstall(const Snapshot& snapshot, uint16_t language, const Text& versio
     // The values, each written only when it differs; the marker last, so a key
     // is ours only once it is complete.
     struct Wanted {
-        const char* name;
+        Text        name;
         Text        data;
         const Text* now;
     };
     const Wanted wanted[] = {
-        {kValueLayoutFile, ourFile, keep ? &own->layoutFile : nullptr},
-        {kValueLayoutText, Text::ascii(kLayoutText), keep ? &own->layoutText : nullptr},
-        {kValueLayoutId, hexText(id, 4), keep ? &own->layoutId : nullptr},
-        {kValueMarker, version, keep && own->marked ? &own->marker : nullptr},
+        {Text::ascii(kValueLayoutFile), ourFile, keep ? &own->layoutFile : nullptr},
+        {Text::ascii(kValueLayoutText), identity.layoutText, keep ? &own->layoutText : nullptr},
+        {Text::ascii(kValueLayoutId), hexText(id, 4), keep ? &own->layoutId : nullptr},
+        {identity.marker, identity.version, keep && own->marked ? &own->marker : nullptr},
     };
     for (const Wanted& w : wanted)
-        if ((!w.now || *w.now != w.data) &&
-            !add(plan, OpKind::SetValue, Where::Layouts, plan.klid, Text::ascii(w.name), w.data))
+        if ((!w.now || *w.now != w.data) && !add(plan, OpKind::SetValue, Where::Layouts, plan.klid, w.name, w.data))
             return;
 }
 
@@ -400,7 +399,7 @@ const char* describe(Status status) {
     case Status::NoFreeLayoutId: return "every Layout Id up to 0fff is taken by another layout";
     case Status::TooManyLayouts: return "too many keyboard layouts are registered for the setup to check them all";
     case Status::TooManyChanges: return "the registry needs more changes than the setup can make at once";
-    case Status::NotInstalled: return "the Qelvo keyboard layout is not installed";
+    case Status::NotInstalled: return "the layout is not installed";
     }
     return "unknown failure";
 }

@@ -7,6 +7,7 @@
 // The registry the plan concerns:
 //   HKLM\SYSTEM\CurrentControlSet\Control\Keyboard Layouts\<KLID>
 //        Layout File, Layout Text, Layout Id (REG_SZ) and our marker value
+//        (the file, the text and the marker's name are the identity's)
 //   HKCU\Keyboard Layout\Preload        "1", "2", ... = KLID or substitute id
 //   HKCU\Keyboard Layout\Substitutes    substitute id = KLID
 // The same two lists exist in every user's hive; the one of .DEFAULT is what
@@ -14,18 +15,14 @@
 #pragma once
 
 #include "fixed_text.h"
+#include "identity.h"
 
 namespace setup {
 
 // ---- What the layout's key holds ---------------------------------------------
-inline constexpr char kLayoutFile[]      = "kbdQelvo.dll";
-inline constexpr char kLayoutText[]      = "Qelvo Keyboard Layout";
 inline constexpr char kValueLayoutFile[] = "Layout File";
 inline constexpr char kValueLayoutText[] = "Layout Text";
 inline constexpr char kValueLayoutId[]   = "Layout Id";
-// The value by which the setup knows its own key; it holds the version that
-// wrote the key.
-inline constexpr char kValueMarker[]     = "Qelvo Setup";
 
 // Custom KLIDs are 'a' + 3 hex digits + the LANGID: a000xxxx .. afffxxxx.
 inline constexpr uint32_t kKlidPrefixCount = 0x1000;
@@ -128,8 +125,9 @@ bool parseLanguage(const Text& text, uint16_t& language);
 // allowed; false when it is not one.
 bool parseLayoutId(const Text& text, uint32_t& id);
 
-// Install or upgrade for `language`, writing `version` into the marker.
-void planInstall(const Snapshot& snapshot, uint16_t language, const Text& version, Plan& plan);
+// Install or upgrade the identity's layout for `language`, writing its
+// version into the marker.
+void planInstall(const Snapshot& snapshot, const Identity& identity, uint16_t language, Plan& plan);
 
 // Remove every key carrying our marker.
 void planUninstall(const Snapshot& snapshot, Plan& plan);

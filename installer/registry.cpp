@@ -78,7 +78,7 @@ bool readValues(const Hive& hive, const wchar_t* inside, NamedValue* storage, Li
 
 }  // namespace
 
-bool readLayouts(Snapshot& snapshot, DWORD& error) {
+bool readLayouts(const Text& marker, Snapshot& snapshot, DWORD& error) {
     List<LayoutKey>& list = snapshot.layouts;
     list = {gLayouts, 0, false};
     HKEY root = openKey(RegKey{HKEY_LOCAL_MACHINE, kLayoutsPath, nullptr}, KEY_READ);
@@ -110,7 +110,7 @@ bool readLayouts(Snapshot& snapshot, DWORD& error) {
         k.layoutFile = stringValue(sub, valueName.clear().ascii(kValueLayoutFile).s);
         k.layoutText = stringValue(sub, valueName.clear().ascii(kValueLayoutText).s);
         k.layoutId = stringValue(sub, valueName.clear().ascii(kValueLayoutId).s);
-        k.marker = stringValue(sub, valueName.clear().ascii(kValueMarker).s, &k.marked);
+        k.marker = stringValue(sub, valueName.clear().add(marker).s, &k.marked);
         RegCloseKey(sub);
     }
     RegCloseKey(root);

@@ -11,10 +11,11 @@ inline constexpr wchar_t kLayoutsPath[] = L"SYSTEM\\CurrentControlSet\\Control\\
 inline constexpr wchar_t kPreloadPath[] = L"Keyboard Layout\\Preload";
 inline constexpr wchar_t kSubstitutesPath[] = L"Keyboard Layout\\Substitutes";
 
-// Every subkey of Keyboard Layouts. False (with the error in `error`) when the
+// Every subkey of Keyboard Layouts, each marked when it has the value named
+// `marker`. False (with the error in `error`) when the
 // key cannot be read; a registry with more subkeys than the storage holds
 // gives a snapshot marked overflow.
-bool readLayouts(Snapshot& snapshot, DWORD& error);
+bool readLayouts(const Text& marker, Snapshot& snapshot, DWORD& error);
 
 // A user's hive: the current user's (HKCU), or one under HKEY_USERS by name
 // (".DEFAULT", what the sign-in screen uses, or a user's SID).

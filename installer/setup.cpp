@@ -1,10 +1,12 @@
-// kbdQelvo-setup.exe: installs, upgrades or removes the Qelvo keyboard layout.
-// The decisions are the planner's (plan.h); this file reads the machine, runs
-// the plan through the journal (which undoes a half-done run), and tells the
-// user what happened. No C runtime: the entry point is `start`.
+// NAME-setup.exe: installs, upgrades or removes one keyboard layout, the one
+// its identity resource names (identity.h). The decisions are the planner's
+// (plan.h); this file reads the machine, runs the plan through the journal
+// (which undoes a half-done run), and tells the user what happened. No C
+// runtime: the entry point is `start`.
 #include <windows.h>
 #include <shellapi.h>
 
+#include "identity.h"
 #include "journal.h"
 #include "plan.h"
 #include "registry.h"
@@ -14,13 +16,16 @@
 namespace setup {
 namespace {
 
-constexpr wchar_t kVersion[] = L"" KBD_VERSION;
-constexpr wchar_t kProductName[] = L"Qelvo Keyboard Layout";
-constexpr wchar_t kPublisher[] = L"The kbdQelvo developers";
+// Which layout this setup installs, read from its resource at start. Its
+// name (the file name without .dll) names the entry in the list of programs,
+// the folder in Program Files and the kept copy of the setup in it.
+Identity gId;
+const wchar_t* productName() { return wide(gId.layoutText); }
+const wchar_t* uninstallKey() { return wide(gId.name); }
+const wchar_t* wideLong(const LongText& t) { return reinterpret_cast<const wchar_t*>(t.unit); }
+constexpr wchar_t kProgramFileEnd[] = L"-setup.exe";
+
 constexpr wchar_t kUninstallPath[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
-constexpr wchar_t kUninstallKey[] = L"kbdQelvo";
-constexpr wchar_t kProgramFolder[] = L"kbdQelvo";
-constexpr wchar_t kProgramFile[] = L"kbdQelvo-setup.exe";
 constexpr DWORD kRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED;   // 3010, as installers report it
 
 // The setup's record of what it registered, kept in its entry in the list of
@@ -35,8 +40,7 @@ constexpr wchar_t kRecordSignIn[] = L"SignInScreen";   // DWORD 1: also at the s
 // of every user, the person at the desk among them when the setup ran under
 // another account. The per-user copy of the entry records that it ran.
 constexpr wchar_t kActiveSetupPath[] = L"SOFTWARE\\Microsoft\\Active Setup\\Installed Components";
-constexpr wchar_t kActiveSetupId[] = L"{6F3C29A4-8B1D-4E57-A0C2-5D94E7B1F038}";
-constexpr wchar_t kActiveSetupVersion[] = L"" KBD_VERSION_COMMAS;
+const wchar_t* activeSetupId() { return wideLong(gId.activeSetupId); }
 
 enum Exit : DWORD { kDone = 0, kFailed = 1, kUsage = 2 };
 
@@ -76,16 +80,21 @@ DWORD tell(const Options& o, DWORD code, const wchar_t* text) {
         writeStd(code == kDone || code == kRestartNeeded ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE, text);
     } else {
         const UINT icon = code == kDone || code == kRestartNeeded ? MB_ICONINFORMATION : MB_ICONERROR;
-        MessageBoxW(nullptr, text, L"Qelvo Keyboard Layout Setup", MB_OK | icon | MB_SETFOREGROUND);
+        WideBuf<64> title;
+        title.add(gId.layoutText).add(gId.layoutText.empty() ? L"Setup" : L" Setup");
+        MessageBoxW(nullptr, text, title.s, MB_OK | icon | MB_SETFOREGROUND);
     }
     return code;
 }
 
-constexpr wchar_t kUsageText[] =
-    L"kbdQelvo-setup [--quiet] [--uninstall | --repair | --enable-for-me] [--language XXXX]\n"
-    L"               [--sign-in-screen] [--every-user] [--no-enable] [--help]\n"
+// NAME-setup, then kUsageOptions, then the layout's text, then kUsageText.
+constexpr wchar_t kUsageOptions[] =
+    L" [--quiet] [--uninstall | --repair | --enable-for-me] [--language XXXX]\n"
+    L"      [--sign-in-screen] [--every-user] [--no-enable] [--help]\n"
     L"\n"
-    L"Installs the Qelvo keyboard layout for every user of this computer, or upgrades it.\n"
+    L"Installs ";
+constexpr wchar_t kUsageText[] =
+    L" for every user of this computer, or upgrades it.\n"
     L"\n"
     L"  --uninstall       remove the layout, its files and its entry in the list of programs,\n"
     L"                    and take it out of every user's list and the sign-in screen's\n"
@@ -221,7 +230,7 @@ bool windowsFolder(Path& out) {
 bool imagePath(Folder folder, bool wow64, Path& out) {
     if (!windowsFolder(out)) return false;
     out.add(folder == Folder::SysWow64 ? L"\\SysWOW64\\" : wow64 ? L"\\Sysnative\\" : L"\\System32\\");
-    out.ascii(kLayoutFile);
+    out.add(gId.layoutFile);
     return !out.cut;
 }
 
@@ -232,7 +241,7 @@ bool programFolder(Path& out) {
     DWORD n = GetEnvironmentVariableW(L"ProgramW6432", dir, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) n = GetEnvironmentVariableW(L"ProgramFiles", dir, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return false;
-    out.clear().add(dir, n).add(L"\\").add(kProgramFolder);
+    out.clear().add(dir, n).add(L"\\").add(gId.name);
     return !out.cut;
 }
 
@@ -336,7 +345,7 @@ Journal gJournal;
 // gMessage says why.
 bool snapshotLayouts() {
     DWORD error = 0;
-    if (readLayouts(gSnapshot, error)) return true;
+    if (readLayouts(gId.marker, gSnapshot, error)) return true;
     gMessage.clear().add(L"Cannot read the keyboard layouts in HKLM\\").add(kLayoutsPath).add(L": ").error(error);
     return false;
 }
@@ -357,7 +366,7 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
 [[gnu::noinline]] bool keepSetupCopy(Journal& j, Path& copy) {
     Path folder;
     if (!programFolder(folder)) return j.failureText().add(L"Cannot find the Program Files folder"), false;
-    copy.clear().add(folder.s).add(L"\\").add(kProgramFile);
+    copy.clear().add(folder.s).add(L"\\").add(gId.name).add(kProgramFileEnd);
     wchar_t own[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return j.failureText().add(L"Cannot find this program's own file"), false;
@@ -370,15 +379,15 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
 }
 
 [[gnu::noinline]] bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan, bool signIn) {
-    const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey};
+    const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()};
     Path folder, command, quiet;
     WideBuf<128> comments;
     programFolder(folder);
     command.add(L"\"").add(copy.s).add(L"\" --uninstall");
     quiet.add(command.s).add(L" --quiet");
     comments.add(L"Keyboard layout ").add(plan.klid).add(L", Layout Id ").hex(plan.layoutId, 4);
-    return j.setString(key, L"DisplayName", kProductName) && j.setString(key, L"DisplayVersion", kVersion) &&
-           j.setString(key, L"Publisher", kPublisher) && j.setString(key, L"Comments", comments.s) &&
+    return j.setString(key, L"DisplayName", productName()) && j.setString(key, L"DisplayVersion", wide(gId.version)) &&
+           j.setString(key, L"Publisher", wideLong(gId.publisher)) && j.setString(key, L"Comments", comments.s) &&
            j.setString(key, L"InstallLocation", folder.s) && j.setString(key, L"UninstallString", command.s) &&
            j.setString(key, L"QuietUninstallString", quiet.s) && j.setDword(key, L"NoModify", 1) &&
            j.setDword(key, L"NoRepair", 1) && j.setString(key, kRecordKlid, wide(plan.klid)) &&
@@ -394,7 +403,7 @@ struct Record {
 };
 
 Record readRecord() {
-    const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey};
+    const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()};
     Record r;
     r.klid = readString(key, kRecordKlid);
     r.layoutId = readString(key, kRecordLayoutId);
@@ -477,7 +486,7 @@ void startHivePlan(const Plan* from) {
         if (uninstalling || plan.removedCount) {
             WideBuf<512> path;
             hive.path(kActiveSetupPath, path);
-            if (!j.deleteKey(RegKey{HKEY_USERS, path.s, kActiveSetupId})) return false;
+            if (!j.deleteKey(RegKey{HKEY_USERS, path.s, activeSetupId()})) return false;
         }
     }
     return true;
@@ -497,11 +506,16 @@ void startHivePlan(const Plan* from) {
 }
 
 [[gnu::noinline]] bool writeActiveSetup(Journal& j, const Path& copy) {
-    const RegKey key{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId};
+    const RegKey key{HKEY_LOCAL_MACHINE, kActiveSetupPath, activeSetupId()};
     Path stub;
     stub.add(L"\"").add(copy.s).add(L"\" --enable-for-me --quiet");
-    return j.setString(key, L"", kProductName) && j.setString(key, L"StubPath", stub.s) &&
-           j.setString(key, L"Version", kActiveSetupVersion) && j.setDword(key, L"IsInstalled", 1);
+    // Active Setup's version is the setup's, with commas.
+    WideBuf<32> version;
+    version.add(gId.version);
+    for (size_t i = 0; i < version.n; ++i)
+        if (version.s[i] == L'.') version.s[i] = L',';
+    return j.setString(key, L"", productName()) && j.setString(key, L"StubPath", stub.s) &&
+           j.setString(key, L"Version", version.s) && j.setDword(key, L"IsInstalled", 1);
 }
 
 [[gnu::noinline]] bool placeImages(Journal& j, Machine machine, bool wow64) {
@@ -521,11 +535,13 @@ void startHivePlan(const Plan* from) {
 }
 
 // The language to list the layout under: the one asked for, else the
-// installed copy's, else that of the first keyboard of the person at the desk
-// (of the sign-in screen when this runs under another account), else 0409.
+// installed copy's, else the one the identity names, else that of the first
+// keyboard of the person at the desk (of the sign-in screen when this runs
+// under another account), else 0409.
 [[gnu::noinline]] uint16_t chooseLanguage(const Options& o, const Record& record, bool otherAccount) {
     uint16_t language = o.language;
     if (o.languageGiven || klidLanguage(record.klid, language)) return language;
+    if (gId.language) return gId.language;
     DWORD error = 0;
     const Hive hive = otherAccount ? Hive{HKEY_USERS, L".DEFAULT"} : Hive{};
     if (readUser(hive, gHiveUser, error) && firstLanguage(gHiveUser, language)) return language;
@@ -541,10 +557,11 @@ void startHivePlan(const Plan* from) {
     const bool otherAccount = elevatedAsAnotherAccount();
     const uint16_t language = chooseLanguage(o, record, otherAccount);
     if (o.repair && record.klid.empty())
-        return failWith(o, L"There is no installed Qelvo keyboard layout to repair: run the setup without --repair.");
+        return failWith(o, WideBuf<128>().add(L"There is no installed ").add(gId.layoutText)
+                               .add(L" to repair: run the setup without --repair.").s);
     gSnapshot.keptKlid = record.klid;
     gSnapshot.keptLayoutId = record.layoutId;
-    planInstall(gSnapshot, language, Text::of(reinterpret_cast<const char16_t*>(kVersion)), gPlan);
+    planInstall(gSnapshot, gId, language, gPlan);
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Setup refused: ").ascii(describe(gPlan.status)).s);
     if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
 
@@ -552,7 +569,7 @@ void startHivePlan(const Plan* from) {
     // under another account, Active Setup does it at their next sign-in.
     const bool signIn = o.signIn || record.signIn;
     const bool everyUser = o.everyUser || otherAccount ||
-                           keyExists(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId});
+                           keyExists(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, activeSetupId()});
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
     Path copy;
@@ -569,7 +586,7 @@ void startHivePlan(const Plan* from) {
         layoutOrTip(gPlan.removed[i], kIlotUninstall | kIlotSignInScreen);
     if (signIn) layoutOrTip(gPlan.klid, kIlotSignInScreen);
     const bool enabled = o.enable && !otherAccount && layoutOrTip(gPlan.klid, 0);
-    gMessage.clear().add(kProductName).add(L" ").add(kVersion);
+    gMessage.clear().add(productName()).add(L" ").add(gId.version);
     switch (gPlan.outcome) {
     case Outcome::Fresh: gMessage.add(L" is installed"); break;
     case Outcome::Moved: gMessage.add(L" is installed for the new language"); break;
@@ -602,7 +619,7 @@ DWORD enableForMe(const Options& o) {
     const Record record = readRecord();
     uint16_t language = 0;
     if (!klidLanguage(record.klid, language))
-        return tell(o, kFailed, L"The Qelvo keyboard layout is not installed; nothing to add.");
+        return failWith(o, WideBuf<128>().add(gId.layoutText).add(L" is not installed; nothing to add.").s);
     if (!layoutOrTip(record.klid, 0))
         return failWith(o, WideBuf<256>().add(L"Windows did not add keyboard layout ").add(record.klid).add(L" to your list.").s);
     gMessage.clear().add(L"Keyboard layout ").add(record.klid).add(L" is in your list of keyboards now: "
@@ -612,7 +629,7 @@ DWORD enableForMe(const Options& o) {
 
 // ---- Uninstall -------------------------------------------------------------------------------------
 bool uninstallEntryExists() {
-    HKEY h = openKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey}, KEY_READ);
+    HKEY h = openKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()}, KEY_READ);
     if (h) RegCloseKey(h);
     return h != nullptr;
 }
@@ -628,7 +645,7 @@ bool uninstallEntryExists() {
     }
     Path folder, copy;
     if (!programFolder(folder)) return true;
-    copy.add(folder.s).add(L"\\").add(kProgramFile);
+    copy.add(folder.s).add(L"\\").add(gId.name).add(kProgramFileEnd);
     // The kept copy is usually the program running now (Settings runs it): it
     // goes at the next restart, which nobody needs to make for it.
     return j.removeFile(copy.s, false) && j.removeDirectory(folder.s, false);
@@ -639,7 +656,7 @@ bool uninstallEntryExists() {
     planUninstall(gSnapshot, gPlan);
     const bool entry = uninstallEntryExists();
     if (gPlan.status == Status::NotInstalled && !entry)
-        return tell(o, kDone, L"The Qelvo keyboard layout is not installed; nothing changed.");
+        return tell(o, kDone, gMessage.clear().add(gId.layoutText).add(L" is not installed; nothing changed.").s);
     if (gPlan.status == Status::NotInstalled) {
         // The files and the entry remain; the users' lists may still name the
         // KLID the record holds.
@@ -655,14 +672,14 @@ bool uninstallEntryExists() {
     const Machine machine = nativeMachine(wow64);
     bool signInListed = false;
     if (!applyPlan(gPlan, gJournal) || !cleanUpHives(gJournal, gPlan, true, signInListed) ||
-        !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, kActiveSetupId}) ||
-        !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, kUninstallKey}) ||
+        !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, activeSetupId()}) ||
+        !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()}) ||
         !removeImagesAndCopy(gJournal, machine, wow64))
         return failRolledBack(o, gPlan);
     for (size_t i = 0; signInListed && i < gPlan.removedCount; ++i)
         layoutOrTip(gPlan.removed[i], kIlotUninstall | kIlotSignInScreen);
 
-    gMessage.clear().add(kProductName).add(L" is removed");
+    gMessage.clear().add(productName()).add(L" is removed");
     if (gPlan.removedCount) {
         gMessage.add(L" (keyboard layout");
         for (size_t i = 0; i < gPlan.removedCount; ++i) gMessage.add(L" ").add(gPlan.removed[i]);
@@ -716,17 +733,33 @@ bool uninstallEntryExists() {
     return code;
 }
 
+// The identity resource, into gId; false when it is missing or unreadable.
+[[gnu::noinline]] bool readIdentity(WideBuf<256>& error) {
+    HRSRC res = FindResourceW(nullptr, MAKEINTRESOURCEW(KBD_RES_IDENTITY), MAKEINTRESOURCEW(10) /* RT_RCDATA */);
+    HGLOBAL loaded = res ? LoadResource(nullptr, res) : nullptr;
+    const void* data = loaded ? LockResource(loaded) : nullptr;
+    const DWORD size = res ? SizeofResource(nullptr, res) : 0;
+    error.add(L"This setup is damaged: ");
+    if (!data) return error.add(L"it has no identity resource"), false;
+    const char* wrong = parseIdentity(static_cast<const unsigned char*>(data), size, gId);
+    if (wrong) return error.add(L"its identity resource has ").ascii(wrong), false;
+    return true;
+}
+
 DWORD run() {
     Options o;
+    WideBuf<256> damaged;
+    const bool known = readIdentity(damaged);
     WideBuf<512> error;
     if (!parseOptions(o, error)) {
         // A wrong command line is answered as asked: quietly when --quiet came before it.
         return tell(o, kUsage, error.s);
     }
+    if (!known) return tell(o, kFailed, damaged.s);
     if (o.help) {
-        if (o.quiet) writeStd(STD_OUTPUT_HANDLE, kUsageText);
-        else MessageBoxW(nullptr, kUsageText, L"Qelvo Keyboard Layout Setup", MB_OK | MB_ICONINFORMATION);
-        return kDone;
+        static WideBuf<2048> usage;
+        usage.add(gId.name).add(L"-setup").add(kUsageOptions).add(gId.layoutText).add(kUsageText);
+        return tell(o, kDone, usage.s);
     }
     if (o.enableForMe) return enableForMe(o);
     if (!elevated()) {

@@ -22,6 +22,16 @@ std::u16string lowered(std::u16string s) {
 
 std::u16string str(const Text& t) { return std::u16string(t.unit, t.length); }
 
+// The identity the setup reads from its resource; ours, at `version`.
+Identity ourIdentity(const std::string& version = "1.0.3.13") {
+    const std::string record = "File=kbdQelvo.dll\nText=Qelvo Keyboard Layout\nMarker=Qelvo Setup\nVersion=" + version +
+                               "\nPublisher=The kbdQelvo developers\nActiveSetup={6F3C29A4-8B1D-4E57-A0C2-5D94E7B1F038}\n";
+    Identity id;
+    EXPECT_EQ(parseIdentity(reinterpret_cast<const unsigned char*>(record.data()), record.size(), id), nullptr);
+    return id;
+}
+const Identity kOurs = ourIdentity();
+
 Text text(const std::u16string& s) { return Text::of(s.data(), s.size()); }
 
 // Registry names compare without regard to case; the map keeps the spelling
@@ -39,9 +49,9 @@ struct Registry {
         return layouts == o.layouts && preload == o.preload && substitutes == o.substitutes;
     }
 
-    // The snapshot the setup's reader would take.
+    // The snapshot the reader of a setup with `marker` would take.
     std::vector<LayoutKey> keyStorage;
-    Snapshot snapshot() {
+    Snapshot snapshot(const Text& marker = kOurs.marker) {
         keyStorage.clear();
         for (const auto& [name, values] : layouts) {
             LayoutKey k;
@@ -53,8 +63,8 @@ struct Registry {
             k.layoutFile = get(kValueLayoutFile);
             k.layoutText = get(kValueLayoutText);
             k.layoutId = get(kValueLayoutId);
-            k.marker = get(kValueMarker);
-            k.marked = values.count(std::u16string(Text::ascii(kValueMarker).unit)) != 0;
+            k.marked = values.count(str(marker)) != 0;
+            k.marker = k.marked ? text(values.at(str(marker))) : Text{};
             keyStorage.push_back(k);
         }
         Snapshot s;
@@ -132,11 +142,9 @@ Registry stockRegistry() {
     return r;
 }
 
-const Text kVersion = Text::ascii("1.0.3.13");
-
-Plan install(Registry& r, uint16_t language = 0x0409, const Text& version = kVersion) {
+Plan install(Registry& r, uint16_t language = 0x0409, const Identity& identity = kOurs) {
     Plan plan;
-    planInstall(r.snapshot(), language, version, plan);
+    planInstall(r.snapshot(), identity, language, plan);
     return plan;
 }
 
@@ -181,7 +189,7 @@ TEST(SetupPlan, StockTableGetsTheFirstCustomKlidAndANewLayoutIdAboveAllOthers) {
                             {u"Layout Id", u"00e6"},
                             {u"Qelvo Setup", u"1.0.3.13"}}));
     // The marker is written last: a key is known as ours only once complete.
-    EXPECT_EQ(ascii(plan.ops[plan.opCount - 1].name), kValueMarker);
+    EXPECT_EQ(str(plan.ops[plan.opCount - 1].name), str(kOurs.marker));
     expectOurLayoutIdUnique(r);
 }
 
@@ -199,7 +207,7 @@ TEST(SetupPlan, OtherCustomLayoutsKeepTheirKlidsWhateverTheirCase) {
     EXPECT_EQ(r.layouts.at(u"a0000409").at(u"Layout File"), u"kbdother.dll");
 
     Plan german;
-    planInstall(r.snapshot(), 0x0407, kVersion, german);
+    planInstall(r.snapshot(), kOurs, 0x0407, german);
     EXPECT_EQ(ascii(german.klid), "a0000407");
 }
 
@@ -266,7 +274,7 @@ TEST(SetupPlan, ASnapshotThatDidNotFitIsRefused) {
     Snapshot s = r.snapshot();
     s.layouts.overflow = true;
     Plan plan;
-    planInstall(s, 0x0409, kVersion, plan);
+    planInstall(s, kOurs, 0x0409, plan);
     EXPECT_EQ(plan.status, Status::TooManyLayouts);
     planUninstall(s, plan);
     EXPECT_EQ(plan.status, Status::TooManyLayouts);
@@ -298,9 +306,9 @@ TEST(SetupPlan, ASecondInstallFindsItsKeyAndChangesNothing) {
     EXPECT_EQ(again.opCount, 0u);
 
     // An upgrade rewrites the marker and nothing else.
-    const Plan upgrade = install(r, 0x0409, Text::ascii("1.0.4.0"));
+    const Plan upgrade = install(r, 0x0409, ourIdentity("1.0.4.0"));
     ASSERT_EQ(upgrade.opCount, 1u);
-    EXPECT_EQ(ascii(upgrade.ops[0].name), kValueMarker);
+    EXPECT_EQ(str(upgrade.ops[0].name), str(kOurs.marker));
     r.apply(upgrade);
     EXPECT_EQ(r.layouts.size(), once.layouts.size());
 }
@@ -348,7 +356,7 @@ TEST(SetupPlan, AMissingRegistrationComesBackWithTheRecordedKlidAndLayoutIdWhile
         s.keptKlid = Text::ascii("a0010409");
         s.keptLayoutId = Text::ascii("00f9");
         Plan plan;
-        planInstall(s, 0x0409, kVersion, plan);
+        planInstall(s, kOurs, 0x0409, plan);
         return plan;
     };
     Registry back = r;
@@ -485,4 +493,67 @@ TEST(SetupPlan, PreloadWithoutOurLayoutIsLeftAsItIs) {
     planUserCleanup(r.user(), plan);
     r.apply(plan);
     EXPECT_EQ(r.preload, (Values{{u"1", u"00000407"}, {u"2", u"00000809"}}));
+}
+
+// Two layouts' setups on one machine: each knows only its own key by its
+// marker, so installing, upgrading and removing one leaves the other as it was.
+TEST(SetupPlan, AnotherLayoutsSetupKeepsToItsOwnKey) {
+    const std::string record = "File=kbdOther.dll\r\nText=Übrige Tastatur\r\nMarker=Other Setup\r\nVersion=2.0.0.1\r\n"
+                               "Publisher=Someone else\r\nActiveSetup={00000000-1111-2222-3333-444444444444}\r\n"
+                               "Language=0407\r\n";
+    Identity other;
+    ASSERT_EQ(parseIdentity(reinterpret_cast<const unsigned char*>(record.data()), record.size(), other), nullptr);
+    EXPECT_EQ(str(other.name), u"kbdOther");
+    EXPECT_EQ(other.language, 0x0407);
+
+    Registry r = stockRegistry();
+    r.apply(install(r));
+    const auto ours = r.layouts.at(u"a0000409");
+    Plan plan;
+    planInstall(r.snapshot(other.marker), other, 0x0409, plan);
+    r.apply(plan);
+    EXPECT_EQ(ascii(plan.klid), "a0010409");
+    EXPECT_EQ(r.layouts.at(u"a0010409").at(u"Layout Text"), u"Übrige Tastatur");
+    EXPECT_EQ(r.layouts.at(u"a0010409").at(u"Other Setup"), u"2.0.0.1");
+    EXPECT_NE(r.layouts.at(u"a0010409").at(u"Layout Id"), ours.at(u"Layout Id"));
+
+    // Our uninstall (its snapshot marks only keys with our marker) removes ours alone.
+    planUninstall(r.snapshot(), plan);
+    r.apply(plan);
+    EXPECT_EQ(r.layouts.count(u"a0000409"), 0u);
+    EXPECT_EQ(r.layouts.count(u"a0010409"), 1u);
+}
+
+// A damaged or hostile identity is refused whole; above all a marker named
+// like one of the system's values, which would make every layout look ours.
+TEST(SetupPlan, IdentityRecordsThatAreWrongAreRefused) {
+    const std::string good = "File=kbdx.dll\nText=X\nMarker=X Setup\nVersion=1.0.0.0\nPublisher=P\n"
+                             "ActiveSetup={00000000-1111-2222-3333-444444444444}\n";
+    auto parse = [](const std::string& s) {
+        Identity id;
+        return parseIdentity(reinterpret_cast<const unsigned char*>(s.data()), s.size(), id);
+    };
+    ASSERT_EQ(parse(good), nullptr);
+    auto with = [&](const std::string& from, const std::string& to) {
+        std::string s = good;
+        s.replace(s.find(from), from.size(), to);
+        return s;
+    };
+    for (const std::string& bad : {
+             with("Marker=X Setup", "Marker=Layout File"),
+             with("Marker=X Setup", "Marker=layout text"),
+             with("File=kbdx.dll", "File=..\\kbdx.dll"),
+             with("File=kbdx.dll", "File=kbdx.exe"),
+             with("Version=1.0.0.0", "Version=1.0.0"),
+             with("Version=1.0.0.0", "Version=1.0.0.65536"),
+             with("ActiveSetup={00000000", "ActiveSetup={0000000g"),
+             with("Text=X", "Text=" + std::string(32, 'x')),
+             with("Text=X", "Text=\xC3"),           // cut UTF-8
+             with("Text=X", "Text=\xC0\xAF"),       // overlong
+             with("Text=X", "Text=X\nText=Y"),
+             with("Text=X", "Colour=X"),
+             with("Publisher=P\n", ""),
+             with("Publisher=P", "Publisher="),
+         })
+        EXPECT_NE(parse(bad), nullptr) << bad;
 }

@@ -1,6 +1,6 @@
 // The three setups as Windows will see them, read with LLVM's COFF reader:
 // built for their machine, importing only Windows system DLLs (no runtime
-// beside them), asking for elevation in their manifest, and carrying the
+// beside them), running as their caller, and carrying their identity and the
 // four layout images byte for byte.
 #include <gtest/gtest.h>
 
@@ -15,6 +15,8 @@
 #include <set>
 #include <string>
 #include <vector>
+
+#include "../../installer/identity.h"
 
 namespace {
 
@@ -126,7 +128,7 @@ TEST(SetupProgram, ManifestRunsAsTheCallerWhoseRightsTheSetupRaisesItself) {
     }
 }
 
-TEST(SetupProgram, CarriesTheFourBuiltImagesByteForByte) {
+TEST(SetupProgram, CarriesItsIdentityAndTheFourBuiltImagesByteForByte) {
     const std::pair<uint32_t, const char*> images[] = {
         {101, KBD_IMAGE_PATH}, {102, KBD_IMAGE_X64_PATH}, {103, KBD_IMAGE_ARM64_PATH}, {104, KBD_IMAGE_WOW64_PATH}};
     for (const SetupFile& s : kSetups) {
@@ -134,7 +136,12 @@ TEST(SetupProgram, CarriesTheFourBuiltImagesByteForByte) {
         Opened o(s.path);
         size_t rcdata = 0;
         for (const auto& [key, bytes] : o.resources) rcdata += key.first == 10;
-        EXPECT_EQ(rcdata, 4u);
+        EXPECT_EQ(rcdata, 5u);
+        const auto identity = o.resources.find({10 /* RT_RCDATA */, 100});
+        ASSERT_NE(identity, o.resources.end()) << "no identity";
+        setup::Identity id;
+        ASSERT_EQ(setup::parseIdentity(identity->second.data(), identity->second.size(), id), nullptr);
+        EXPECT_EQ(std::u16string(id.layoutFile.unit), u"kbdQelvo.dll");
         for (const auto& [id, path] : images) {
             const auto it = o.resources.find({10 /* RT_RCDATA */, id});
             ASSERT_NE(it, o.resources.end()) << "no image " << id;
