@@ -67,6 +67,23 @@ foreach(machine IN LISTS KBD_SETUP_MACHINES)
 endforeach()
 add_custom_target(setups DEPENDS setup-x86 setup-x64 setup-arm64)
 
+# For kbdtool build --setup: where each setup's link recipe is, which links
+# the same program again with another layout's identity and images.
+# The triple comes from the machine's toolchain file, read in a function's
+# scope so that nothing it sets reaches the host build.
+function(kbd_setup_machine_row machine out)
+    include(${CMAKE_SOURCE_DIR}/cmake/toolchains/${KBD_PROGRAM_TOOLCHAIN_${machine}}.cmake)
+    set(${out} "    {\"${machine}\", \"${KBD_PROGRAM_TRIPLE}\", \"${CMAKE_BINARY_DIR}/setup-${machine}/setup-link.txt\"},\n"
+        PARENT_SCOPE)
+endfunction()
+set(KBD_SETUP_MACHINE_ROWS "")
+foreach(machine IN LISTS KBD_SETUP_MACHINES)
+    kbd_setup_machine_row(${machine} row)
+    string(APPEND KBD_SETUP_MACHINE_ROWS "${row}")
+endforeach()
+configure_file(${CMAKE_SOURCE_DIR}/src/kbd/build/setup_rules.h.in
+               ${CMAKE_BINARY_DIR}/generated/kbd/build/setup_rules.h @ONLY)
+
 # ---- The release bundle's contents ----------------------------------------------
 # One line per file: its name in the zip, a tab, the file it comes from.
 # scripts/package reads this list and the version line.

@@ -32,9 +32,13 @@ set(KBD_DLLTOOL_MACHINE_arm64 arm64)
 
 # The link is lld-link's own, with nothing CMake would add for a C runtime
 # or a desktop program.
+# KBD_PROGRAM_LINK_OPTIONS are also the start of the link line a program's
+# link recipe records (kbd_windows_program_recipe).
+set(KBD_PROGRAM_LINK_OPTIONS /nologo /nodefaultlib /machine:${KBD_PROGRAM_MACHINE} /timestamp:0)
+list(JOIN KBD_PROGRAM_LINK_OPTIONS " " link_options)
 set(CMAKE_CXX_STANDARD_LIBRARIES "")
 set(CMAKE_CXX_LINK_EXECUTABLE
-    "<CMAKE_LINKER> /nologo /nodefaultlib /machine:${KBD_PROGRAM_MACHINE} /timestamp:0 <LINK_FLAGS> <OBJECTS> <LINK_LIBRARIES> /out:<TARGET>")
+    "<CMAKE_LINKER> ${link_options} <LINK_FLAGS> <OBJECTS> <LINK_LIBRARIES> /out:<TARGET>")
 
 # An import library for one .def file: ${out} names the library.
 function(kbd_import_library def out)
@@ -96,4 +100,15 @@ function(kbd_windows_program name)
     target_link_options(${name} PRIVATE /entry:${P_ENTRY} /subsystem:${P_SUBSYSTEM})
     target_link_libraries(${name} PRIVATE ${libs})
     add_dependencies(${name} ${name}-imports)
+endfunction()
+
+# Writes FILE, the link line of program NAME without its resources and its
+# /out: (the linker's arguments, one a line: options, objects, libraries), so
+# that the program can be linked again with other resources by a tool
+# (kbdtool) exactly as the build links it.
+function(kbd_windows_program_recipe name file)
+    set(objects "$<FILTER:$<TARGET_OBJECTS:${name}>,EXCLUDE,\\.res$>")
+    set(line "${KBD_PROGRAM_LINK_OPTIONS};$<TARGET_PROPERTY:${name},LINK_OPTIONS>;${objects}")
+    string(APPEND line ";$<TARGET_PROPERTY:${name},LINK_LIBRARIES>")
+    file(GENERATE OUTPUT ${file} CONTENT "$<JOIN:${line},\n>\n")
 endfunction()

@@ -1,7 +1,8 @@
 // Layouts built from their source with kbdtool's compiler: our image and
 // every test layout, written as a .klc from one kind's image, read back and
 // built for all four kinds, diff as the same layout as each original kind; a
-// build is reproducible; a missing tool is named with its package.
+// build is reproducible; a missing tool is named with its package; a
+// layout's setups carry its identity and images.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -9,12 +10,14 @@
 
 #include <gtest/gtest.h>
 
+#include "../../installer/identity.h"
 #include "kbd/build/compiler.h"
 #include "kbd/klc/klc.h"
 #include "kbd/model/source_reader.h"
 #include "kbd/views/diff.h"
 #include "support/fixture.h"
 #include "support/foreign.h"
+#include "support/setup_file.h"
 
 using namespace kbd;
 namespace fs = std::filesystem;
@@ -137,4 +140,43 @@ TEST(Build, AFaultySourceBuildsNothing) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("bad.klc:8:1: unknown section 'NOSUCH'"), std::string::npos) << r.out;
     EXPECT_FALSE(fs::exists(out));
+}
+
+// A test layout's .klc built with --setup: three setups, each for its machine,
+// saying the layout's name in its identity and carrying the images just
+// built; a second build gives the same bytes.
+TEST(Build, SetupsForAnotherLayoutCarryItsIdentityAndImages) {
+    TempDir dir("setup");
+    fs::create_directories(dir.path);
+    const LayoutSource source = readLayoutSource(kbdtest::foreignPath("sgcaps", "x64"));
+    const std::string name = source.info.name;
+    const fs::path klcFile = dir.path / (name + ".klc");
+    const auto text = klc::writeKlc(source);
+    std::ofstream(klcFile, std::ios::binary).write(reinterpret_cast<const char*>(text.data()), std::streamsize(text.size()));
+    for (const char* out : {"a", "b"}) {
+        const auto r = kbdtest::kbdtool("build " + klcFile.string() + " --setup --out " + (dir.path / out).string());
+        ASSERT_EQ(r.status, 0) << r.out;
+    }
+    const std::pair<const char*, uint16_t> machines[] = {
+        {"x86", llvm::COFF::IMAGE_FILE_MACHINE_I386},
+        {"x64", llvm::COFF::IMAGE_FILE_MACHINE_AMD64},
+        {"arm64", llvm::COFF::IMAGE_FILE_MACHINE_ARM64}};
+    const std::pair<uint32_t, const char*> images[] = {{101, "x86"}, {102, "x64"}, {103, "arm64"}, {104, "wow64"}};
+    for (const auto& [machine, code] : machines) {
+        SCOPED_TRACE(machine);
+        const fs::path setupFile = dir.path / "a" / (name + "-setup-" + machine + ".exe");
+        EXPECT_EQ(bytesOf(setupFile), bytesOf(dir.path / "b" / setupFile.filename()));
+        kbdtest::Opened o(setupFile.c_str());
+        EXPECT_EQ(o.obj->getMachine(), code);
+        const auto& record = o.resources.at({10, 100});
+        setup::Identity id;
+        ASSERT_EQ(setup::parseIdentity(record.data(), record.size(), id), nullptr);
+        EXPECT_EQ(std::u16string(id.layoutFile.unit), std::u16string(name.begin(), name.end()) + u".dll");
+        EXPECT_EQ(id.language, source.info.localeId & 0xFFFF);
+        EXPECT_NE(std::u16string(id.marker.unit), u"Qelvo Setup");
+        for (const auto& [resource, kind] : images) {
+            const auto image = bytesOf(dir.path / "a" / kind / (name + ".dll"));
+            EXPECT_EQ(o.resources.at({10, resource}), std::vector<uint8_t>(image.begin(), image.end())) << kind;
+        }
+    }
 }

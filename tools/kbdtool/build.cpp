@@ -9,6 +9,7 @@
 #include "command.h"
 #include "kbd/build/compiler.h"
 #include "kbd/build/layout_files.h"
+#include "kbd/build/setup_program.h"
 #include "kbd/klc/klc.h"
 #include "kbd/model/source_reader.h"
 
@@ -41,6 +42,7 @@ kbd::LayoutSource readSource(const std::string& file) {
 Command addBuild(CLI::App& app) {
     struct Options {
         std::string file, outDir, name;
+        bool        setup = false;
     };
     auto o = std::make_shared<Options>();
     auto* sub = app.add_subcommand(
@@ -50,10 +52,13 @@ Command addBuild(CLI::App& app) {
         "OUT/{x86,x64,arm64,wow64}/NAME.dll and the generated sources in OUT/source/; every image is checked\n"
         "and read back against the source before any is written. FILE is a .klc layout source (UTF-16 LE\n"
         "with a byte-order mark, or UTF-8), or a layout image to build again for every kind.\n"
-        "Example: kbdtool build kbdfoo.klc --out built");
+        "With --setup, also OUT/NAME-setup-{x86,x64,arm64}.exe: the project's setup program carrying this\n"
+        "layout's images, name and language, which installs, upgrades, repairs and uninstalls it on Windows.\n"
+        "Example: kbdtool build kbdfoo.klc --out built --setup");
     sub->add_option("FILE", o->file, "the layout's source: a .klc file, or a layout image (.dll)")->required();
     sub->add_option("--out", o->outDir, "folder for the images (created if missing)")->required();
     sub->add_option("--name", o->name, "file name of the images, without .dll (default: the source's)");
+    sub->add_flag("--setup", o->setup, "also write a setup program for each machine");
     return {sub, [o] {
                 if (!o->name.empty())
                     if (const auto fault = kbd::build::nameFault(o->name); !fault.empty())
@@ -64,6 +69,8 @@ Command addBuild(CLI::App& app) {
                     throw kbd::Error(fmt::format("{}: the layout's name is no file name ({}); give --name", o->file,
                                                  fault));
                 const auto tools = kbd::build::findToolchain();
+                // What the setup cannot carry is found before anything is built.
+                if (o->setup) kbd::build::setupIdentity(source.info);
                 const auto result = kbd::build::buildLayout(source, o->outDir, tools);
                 // The check's notes about the layout, once each (how wide the
                 // pointer fields read is no news for a kind built as such).
@@ -77,6 +84,9 @@ Command addBuild(CLI::App& app) {
                             notes.push_back(n.message);
                 }
                 for (const auto& n : notes) std::cout << "note: " << n << "\n";
+                if (o->setup)
+                    for (const auto& path : kbd::build::buildSetups(source, result, o->outDir, tools))
+                        std::cout << fmt::format("{}  {} bytes\n", path, std::filesystem::file_size(path));
                 return 0;
             }};
 }

@@ -409,21 +409,6 @@ private:
     }
 };
 
-// A string for the resource compiler: printable ASCII as is, the rest as
-// \x escapes of a wide string, so that the block holds the exact UTF-16.
-std::string rcString(const std::string& utf8Text) {
-    llvm::SmallVector<llvm::UTF16, 64> s;
-    if (!llvm::convertUTF8ToUTF16String(utf8Text, s))
-        throw Error(fmt::format("the text \"{}\" is not valid UTF-8", utf8Text));
-    std::string o = "L\"";
-    for (const llvm::UTF16 c : s) {
-        if (c == '"') o += "\"\"";
-        else if (c == '\\') o += "\\\\";
-        else if (c >= 0x20 && c < 0x7F) o += char(c);
-        else o += fmt::format("\\x{:04X}", unsigned(c));
-    }
-    return o + "\"";
-}
 
 std::string versionFile(const LayoutInfo& info) {
     const uint16_t lang = info.localeId & 0xFFFF;
@@ -469,6 +454,20 @@ std::string versionFile(const LayoutInfo& info) {
 }
 
 }  // namespace
+
+std::string rcString(const std::string& utf8Text) {
+    llvm::SmallVector<llvm::UTF16, 64> s;
+    if (!llvm::convertUTF8ToUTF16String(utf8Text, s))
+        throw Error(fmt::format("the text \"{}\" is not valid UTF-8", utf8Text));
+    std::string o = "L\"";
+    for (const llvm::UTF16 c : s) {
+        if (c == '"') o += "\"\"";
+        else if (c == '\\') o += "\\\\";
+        else if (c >= 0x20 && c < 0x7F) o += char(c);
+        else o += fmt::format("\\x{:04X}", unsigned(c));
+    }
+    return o + "\"";
+}
 
 std::string nameFault(const std::string& name) {
     if (name.empty() || name.size() > 64) return "a file name of 1 to 64 characters";

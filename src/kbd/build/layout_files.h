@@ -22,6 +22,11 @@ struct LayoutFiles {
 // length, a ligature row of the wrong width).
 LayoutFiles writeLayoutFiles(const LayoutSource& source);
 
+// A string for the resource compiler: printable ASCII as is, the rest as
+// \x escapes of a wide string, so that the resource holds the exact UTF-16.
+// Throws kbd::Error when the text is not UTF-8.
+std::string rcString(const std::string& utf8Text);
+
 // The file name checked: 1 to 64 letters, digits, '_' or '-'. Empty when it
 // is fine, otherwise what is wrong.
 std::string nameFault(const std::string& name);
