@@ -25,8 +25,8 @@ inline constexpr uint64_t kForeignBase = 0x5A3C0000;
 
 inline const char* imagePath() { return KBD_IMAGE_PATH; }
 
-inline std::vector<uint8_t> imageBytes() {
-    std::ifstream f(imagePath(), std::ios::binary);
+inline std::vector<uint8_t> imageBytes(const char* path = imagePath()) {
+    std::ifstream f(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
@@ -40,7 +40,8 @@ inline const kbd::Layout& layout() { return decoded().layout; }
 // A copy of the image, to damage: reads and writes at file offsets and at
 // virtual addresses of the preferred mapping, and where things stand.
 struct ImageCopy {
-    std::vector<uint8_t> bytes = imageBytes();
+    explicit ImageCopy(const char* path = imagePath()) : bytes(imageBytes(path)) {}
+    std::vector<uint8_t> bytes;
     kbd::MappedImage     img = kbd::MappedImage::fromBytes(bytes);
     kbd::Decoded         d = kbd::decode(img);
 

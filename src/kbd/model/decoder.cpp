@@ -1,6 +1,5 @@
 #include "kbd/model/decoder.h"
 
-#include <initializer_list>
 #include <string_view>
 
 #include <fmt/format.h>
@@ -38,6 +37,8 @@ public:
                                     "the image ({} to {})", kRootExport, hex(root), hex(img_.base()),
                                     hex(img_.base() + img_.sizeOfImage())));
         charge(typeAt - root, "KBDTABLES", root);
+        typeAt_ = typeAt;
+        typeEnd_ = fullEnd;
         Layout& L = out_.layout;
         const uint64_t mods = pointer(root, Field::KBDTABLES_pCharModifiers, false);
         const uint64_t chars = pointer(root, Field::KBDTABLES_pVkToWcharTable, false);
@@ -54,11 +55,6 @@ public:
         L.cbLgEntry = u8(root, Field::KBDTABLES_cbLgEntry);
         const uint64_t lig = pointer(root, Field::KBDTABLES_pLigature, true);
         L.hasLigatures = lig != 0;
-        if (holdsType(root, typeAt, fullEnd, {mods, chars, dead, names, namesExt, namesDead, vsc, e0, e1, lig})) {
-            charge(fullEnd - typeAt, "KBDTABLES", typeAt);
-            L.type = u32(root, Field::KBDTABLES_dwType);
-            L.subType = u32(root, Field::KBDTABLES_dwSubType);
-        }
 
         modifiers(mods);
         charTables(chars);
@@ -70,15 +66,21 @@ public:
         scanCodes(vsc, maxVsc);
         if (e0) L.scanCodesE0 = scanList(e0, "pVSCtoVK_E0");
         if (e1) L.scanCodesE1 = scanList(e1, "pVSCtoVK_E1");
+        if (holdsType(root, typeAt, fullEnd)) {
+            charge(fullEnd - typeAt, "KBDTABLES", typeAt);
+            L.type = u32(root, Field::KBDTABLES_dwType);
+            L.subType = u32(root, Field::KBDTABLES_dwSubType);
+        }
     }
 
 private:
-    // Whether the root record holds dwType and dwSubType: it does unless a
-    // table it points to starts inside those 8 bytes, or they would run past
-    // the end of the root's section.
-    bool holdsType(uint64_t root, uint64_t typeAt, uint64_t fullEnd, std::initializer_list<uint64_t> tables) const {
-        for (uint64_t t : tables)
-            if (t >= typeAt && t < fullEnd) return false;
+    // Whether the root record holds dwType and dwSubType: it does unless
+    // anything the walk read (a table the root points to, or one reached
+    // through another, such as the modifier list right after the record)
+    // lies in those 8 bytes, or they would run past the end of the root's
+    // section.
+    bool holdsType(uint64_t root, uint64_t typeAt, uint64_t fullEnd) const {
+        if (typeFieldsRead_) return false;
         for (const auto& s : img_.sections()) {
             const uint64_t start = img_.base() + s.rva;
             if (root >= start && root < start + s.mappedSize()) return fullEnd <= start + s.mappedSize();
@@ -110,11 +112,12 @@ private:
         return v;
     }
 
-    // Takes `size` bytes from the budget; false, taking nothing, when they
-    // are not left.
-    bool fits(uint64_t size) {
+    // Takes `size` bytes read at `at` from the budget; false, taking
+    // nothing, when they are not left.
+    bool fits(uint64_t size, uint64_t at) {
         if (size > left_) return false;
         left_ -= size;
+        if (at < typeEnd_ && at + size > typeAt_) typeFieldsRead_ = true;
         return true;
     }
     [[noreturn]] void overBudget(std::string_view what, uint64_t at) const {
@@ -124,7 +127,7 @@ private:
     }
     // Charges `size` bytes read for `what` at `at` against the budget.
     void charge(uint64_t size, std::string_view what, uint64_t at) {
-        if (!fits(size)) overBudget(what, at);
+        if (!fits(size, at)) overBudget(what, at);
     }
 
     // Walks a list of rows `stride` bytes apart from `start`: row(at) reads
@@ -232,7 +235,7 @@ private:
         for (uint64_t p = at;; p += 2) {
             if (!img_.contains(p, 2))
                 throw Error(fmt::format("{} at {} does not end inside the image", describe(), hex(at)));
-            if (!fits(2)) overBudget(describe(), at);
+            if (!fits(2, p)) overBudget(describe(), at);
             const uint16_t ch = img_.u16(p, "");  // inside the image, as just seen
             if (ch == 0) return s;
             if (s.size() >= kMaxNameLength)
@@ -290,6 +293,11 @@ private:
     unsigned           P_;  // width of a pointer field
     Decoded&           out_;
     uint64_t           left_;  // bytes the walk may still read
+    // Where the root record's dwType and dwSubType would be, and whether the
+    // walk read any of those bytes as part of another table.
+    uint64_t           typeAt_ = 0;
+    uint64_t           typeEnd_ = 0;
+    bool               typeFieldsRead_ = false;
 };
 
 }  // namespace
