@@ -74,6 +74,9 @@ TEST(Json, DocumentsOfAnotherShapeAreRefusedAsErrors) {
     doc["charTables"][1]["rows"][2]["cells"].erase(0);
     refuses(doc, "charTables[1] row 2 (vk 0x");
     doc = good;
+    doc["charTables"][1]["rows"][2]["cells"].push_back(0xF001);  // a dead cell past the next row's end
+    refuses(doc, "charTables[1] row 2 (vk 0x");
+    doc = good;
     doc.erase("deadKeyNames");
     refuses(doc, "missing field 'deadKeyNames'");
 }

@@ -129,8 +129,10 @@ Layout layoutFromJson(const json& j) {
         CharTable tab{get<uint8_t>(t, "nModifications"), get<uint8_t>(t, "cbSize"), {}};
         for (const auto& r : list(t, "rows")) {
             tab.rows.push_back({get<uint8_t>(r, "vk"), get<uint8_t>(r, "attributes"), get<std::vector<uint16_t>>(r, "cells")});
-            // The simulator and check read a cell for every column of the table.
-            if (const auto& row = tab.rows.back(); row.cells.size() < tab.nModifications)
+            // Every row has a cell for each column of its table, no fewer
+            // (the simulator and check read each column) and no more (a dead
+            // cell's character is read from the same column of the next row).
+            if (const auto& row = tab.rows.back(); row.cells.size() != tab.nModifications)
                 throw Error(fmt::format("JSON layout: charTables[{}] row {} (vk {}) has {} cells; the table has {} columns",
                                         L.charTables.size(), tab.rows.size() - 1, hex(row.vk), row.cells.size(),
                                         tab.nModifications));
