@@ -38,6 +38,8 @@ endif()
 
 add_subdirectory(src/kbd)
 add_subdirectory(tools/kbdtool)
+# What the tests and the benchmarks share.
+add_subdirectory(tests/support)
 if(KBD_BUILD_TESTS)
     add_subdirectory(tests)
 endif()
