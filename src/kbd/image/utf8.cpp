@@ -21,4 +21,18 @@ std::string utf8(const std::u16string& s) {
     return out;
 }
 
+std::u32string codePoints(std::u16string_view s) {
+    std::u32string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char32_t u = s[i];
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < s.size() && s[i + 1] >= 0xDC00 && s[i + 1] <= 0xDFFF) {
+            out.push_back(0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00));
+            ++i;
+        } else {
+            out.push_back(u);
+        }
+    }
+    return out;
+}
+
 }  // namespace kbd

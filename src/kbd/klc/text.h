@@ -20,6 +20,5 @@ std::optional<std::u32string> decodeText(std::span<const uint8_t> bytes, std::ve
 std::string    toUtf8(std::u32string_view s);
 std::u16string toUtf16(std::u32string_view s);
 std::u32string fromUtf8(std::string_view s);     // assumes valid UTF-8 (the model's strings)
-std::u32string fromUtf16(std::u16string_view s); // a lone surrogate stays a code point of its own
 
 }  // namespace kbd::klc

@@ -7,6 +7,7 @@
 
 #include <fmt/format.h>
 
+#include "kbd/image/utf8.h"
 #include "kbd/klc/klc.h"
 #include "kbd/klc/pc_scan_codes.h"
 #include "kbd/klc/text.h"
@@ -256,7 +257,7 @@ std::string lineText(const std::string& u) {
 }
 
 std::string nameText(const std::u16string& n) {
-    const std::string u = toUtf8(fromUtf16(n));
+    const std::string u = toUtf8(codePoints(n));
     const bool bare = !u.empty() && u.find_first_of(" \t\r") == std::string::npos &&
                       u.find("\xEF\xBB\xBF") == std::string::npos && u.find("//") == std::string::npos;
     return bare ? u : quoted(u);

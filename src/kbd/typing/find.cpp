@@ -9,6 +9,7 @@
 #include "kbd/model/char_labels.h"
 #include "kbd/model/pc_keys.h"
 #include "kbd/image/error.h"
+#include "kbd/image/utf8.h"
 #include "kbd/model/layout_format.h"
 
 namespace kbd {
@@ -358,8 +359,7 @@ std::vector<std::u16string> characters(const std::u16string& text) {
 }
 
 char32_t codePoint(const std::u16string& ch) {
-    if (ch.size() == 2) return 0x10000 + ((char32_t(ch[0]) - 0xD800) << 10) + (char32_t(ch[1]) - 0xDC00);
-    return ch.empty() ? 0 : ch[0];
+    return ch.empty() ? 0 : codePoints(ch)[0];
 }
 
 }  // namespace kbd
