@@ -3,6 +3,7 @@
 // built for all four kinds, diff as the same layout as each original kind; a
 // build is reproducible; a missing tool is named with its package; a
 // layout's setups carry its identity and images.
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -34,14 +35,31 @@ struct TempDir {
     ~TempDir() { fs::remove_all(path); }
 };
 
-// The original images of a layout, by kind.
+// The original images of a layout, by kind. A test layout has no ARM64
+// image of its own: its x64 image, with the same 64-bit tables, stands in.
 std::vector<std::pair<std::string, std::string>> originals(const std::string& layout) {
     if (layout == "kbdQelvo")
         return {{"x86", KBD_IMAGE_PATH}, {"x64", KBD_IMAGE_X64_PATH}, {"arm64", KBD_IMAGE_ARM64_PATH},
                 {"wow64", KBD_IMAGE_WOW64_PATH}};
     std::vector<std::pair<std::string, std::string>> v;
     for (const char* kind : kbdtest::kForeignKinds) v.emplace_back(kind, kbdtest::foreignPath(layout, kind));
+    v.emplace_back("arm64", kbdtest::foreignPath(layout, "x64"));
     return v;
+}
+
+// The start of the line of klc::unsaid() that accounts for a difference.
+// Characters, compositions and names a source always says.
+std::string topicOf(const Change& c) {
+    const auto starts = [&](const char* s) { return c.item.rfind(s, 0) == 0; };
+    if (starts("keyboard")) return "keyboard type";
+    if (starts("locale flags")) return "locale flags";
+    if (starts("ligature")) return "the ligature table";
+    if (c.section == "modifiers") return starts("mask") ? "the mask-to-column array" : "the modifier keys";
+    if (c.section == "scan codes")
+        return c.item.find("e0 ") != std::string::npos   ? "the E0 list"
+               : c.item.find("e1 ") != std::string::npos ? "the E1 list"
+                                                         : "scan code";
+    return c.section;
 }
 
 std::vector<char> bytesOf(const fs::path& p) {
@@ -64,10 +82,11 @@ std::vector<std::pair<std::string, std::vector<Change>>> rebuilt(const LayoutSou
     for (const auto& [kind, path] : originals(layout)) {
         const fs::path image = out.path / kind / (source.info.name + ".dll");
         v.emplace_back(kind, diffLayouts(decodeFile(path).layout, decodeFile(image.string()).layout));
-        // The version block carries the source's texts and language.
+        // The version block carries the source's texts, language and version.
         const LayoutInfo back = readLayoutSource(image.string()).info;
         EXPECT_EQ(back.description, source.info.description) << kind;
         EXPECT_EQ(back.localeId, source.info.localeId) << kind;
+        EXPECT_EQ(versionText(back, "."), versionText(source.info, ".")) << kind;
     }
     return v;
 }
@@ -81,17 +100,12 @@ TEST_P(RoundTrip, EveryKindBuiltFromItsKlcDiffsAsTheOriginal) {
     for (const auto& [kind, path] : images) EXPECT_EQ(readLayoutSource(path).tables, original.tables) << kind;
     const auto unsaid = klc::unsaid(original);
     const LayoutSource fromKlc = klc::parseKlc(klc::writeKlc(original));
-    for (const auto& [kind, changes] : rebuilt(fromKlc, layout, "klc")) {
-        if (unsaid.empty()) {
-            EXPECT_TRUE(changes.empty()) << layout << " " << kind << ":\n" << diffText(changes);
-            continue;
-        }
-        // What a .klc cannot say is settings, modifier keys and scan-code
-        // rows; every character, composition and name comes through.
+    // Every difference is one that export --klc names on stderr.
+    for (const auto& [kind, changes] : rebuilt(fromKlc, layout, "klc"))
         for (const auto& c : changes)
-            EXPECT_TRUE(c.section == "settings" || c.section == "modifiers" || c.section == "scan codes")
-                << layout << " " << kind << ": " << c.section << " " << c.item;
-    }
+            EXPECT_TRUE(std::any_of(unsaid.begin(), unsaid.end(),
+                                    [&](const std::string& line) { return line.rfind(topicOf(c), 0) == 0; }))
+                << layout << " " << kind << ": " << c.section << " " << c.item << " is not among what the export names";
     // What the .klc cannot say, the compiler builds exactly from the image's
     // own source.
     if (!unsaid.empty())

@@ -423,8 +423,8 @@ std::string versionFile(const LayoutInfo& info) {
         "LANGUAGE 0x{1:02X}, 0x{2:02X}\n"
         "\n"
         "VS_VERSION_INFO VERSIONINFO\n"
-        "    FILEVERSION    {3}, {4}, 0, 0\n"
-        "    PRODUCTVERSION {3}, {4}, 0, 0\n"
+        "    FILEVERSION    {3}\n"
+        "    PRODUCTVERSION {3}\n"
         "    FILEFLAGSMASK  VS_FFI_FILEFLAGSMASK\n"
         "    FILEFLAGS      0\n"
         "    FILEOS         VOS_NT_WINDOWS32\n"
@@ -437,11 +437,11 @@ std::string versionFile(const LayoutInfo& info) {
         "        BEGIN\n"
         "            VALUE \"CompanyName\",      {6}\n"
         "            VALUE \"FileDescription\",  {7}\n"
-        "            VALUE \"FileVersion\",      \"{3}, {4}, 0, 0\"\n"
+        "            VALUE \"FileVersion\",      \"{3}\"\n"
         "            VALUE \"InternalName\",     \"{0}\"\n"
         "            VALUE \"LegalCopyright\",   {8}\n"
         "            VALUE \"OriginalFilename\", \"{0}\"\n"
-        "            VALUE \"ProductVersion\",   \"{3}, {4}, 0, 0\"\n"
+        "            VALUE \"ProductVersion\",   \"{3}\"\n"
         "        END\n"
         "    END\n"
         "    BLOCK \"VarFileInfo\"\n"
@@ -449,7 +449,7 @@ std::string versionFile(const LayoutInfo& info) {
         "        VALUE \"Translation\", 0x{5:04X}, 0x04B0\n"
         "    END\n"
         "END\n",
-        info.name, lang & 0x3FF, lang >> 10, info.versionMajor, info.versionMinor, lang, rcString(info.company),
+        info.name, lang & 0x3FF, lang >> 10, versionText(info, ", "), "", lang, rcString(info.company),
         rcString(info.description), rcString(info.copyright));
 }
 

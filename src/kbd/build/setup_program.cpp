@@ -108,17 +108,13 @@ std::string fillResourceScript(const std::string& text, const Fields& paths, con
     return out;
 }
 
-std::string version(const LayoutInfo& info, char separator) {
-    return fmt::format("{}{}{}{}0{}0", info.versionMajor, separator, info.versionMinor, separator, separator);
-}
-
 Fields identityFields(const LayoutInfo& info) {
     return {
         {"KBD_SETUP_LAYOUT_FILE", info.name + ".dll"},
         {"KBD_SETUP_LAYOUT_TEXT", info.description.empty() ? info.name : info.description},
         {"KBD_SETUP_MARKER", info.name + " Setup"},
-        {"KBD_VERSION", version(info, '.')},
-        {"KBD_VERSION_COMMAS", version(info, ',')},
+        {"KBD_VERSION", versionText(info, ".")},
+        {"KBD_VERSION_COMMAS", versionText(info, ",")},
         {"KBD_SETUP_PUBLISHER", info.company.empty() ? info.name : info.company},
         {"KBD_SETUP_COPYRIGHT", info.copyright},
         {"KBD_SETUP_NAME", info.name},

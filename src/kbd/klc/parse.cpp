@@ -286,7 +286,9 @@ private:
             if (a == "ALTGR") attributes_ |= KLLF_ALTGR;
             else if (a == "SHIFTLOCK") attributes_ |= KLLF_SHIFTLOCK;
             else if (a == "LRM_RLM") attributes_ |= KLLF_LRM_RLM;
-            else unknown(l, first, fmt::format("unknown attribute '{}' (ALTGR, SHIFTLOCK or LRM_RLM)", a));
+            // Any word may follow ATTRIBUTES, so an unknown one is named
+            // as either.
+            else problem(l, first, fmt::format("unknown attribute '{}' (ALTGR, SHIFTLOCK or LRM_RLM) or section", a));
             break;
         }
         case Section::ShiftState: shiftState(l); break;

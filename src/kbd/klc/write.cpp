@@ -329,6 +329,9 @@ std::vector<std::string> unsaid(const LayoutSource& source) {
     if (layoutName(source.info.name) != source.info.name)
         out.push_back(fmt::format("the name '{}' becomes '{}' (1 to {} letters, digits, '_' or '-')", source.info.name,
                                   back.info.name, kMaxName));
+    if (versionText(source.info, ".") != versionText(back.info, "."))
+        out.push_back(fmt::format("the version {} becomes {}: a source's VERSION has two numbers",
+                                  versionText(source.info, "."), versionText(back.info, ".")));
     for (const auto* s : {&source.info.description, &source.info.company, &source.info.copyright})
         if (s->find_first_of("\"\r\n") != std::string::npos)
             out.push_back("double quotes in the texts become single quotes, line breaks spaces");

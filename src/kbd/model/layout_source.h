@@ -20,9 +20,17 @@ struct LayoutInfo {
     std::string copyright;    // LegalCopyright
     std::string localeName;   // BCP 47 name of the layout's language ("en-US")
     uint32_t    localeId = 0x0409;
-    uint16_t    versionMajor = 1;
+    uint16_t    versionMajor = 1;  // the file version, major.minor.build.revision
     uint16_t    versionMinor = 0;
+    uint16_t    versionBuild = 0;
+    uint16_t    versionRevision = 0;
 };
+
+// The version's four numbers joined by `separator` ("1.0.3.13").
+inline std::string versionText(const LayoutInfo& info, const std::string& separator) {
+    return std::to_string(info.versionMajor) + separator + std::to_string(info.versionMinor) + separator +
+           std::to_string(info.versionBuild) + separator + std::to_string(info.versionRevision);
+}
 
 struct LayoutSource {
     Layout     tables;

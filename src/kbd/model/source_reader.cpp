@@ -47,6 +47,8 @@ void readInfo(const VersionInfo& v, LayoutInfo& info) {
     if (v.fixed.signature == 0xFEEF04BD) {
         info.versionMajor = static_cast<uint16_t>(v.fixed.fileVersionMS >> 16);
         info.versionMinor = static_cast<uint16_t>(v.fixed.fileVersionMS);
+        info.versionBuild = static_cast<uint16_t>(v.fixed.fileVersionLS >> 16);
+        info.versionRevision = static_cast<uint16_t>(v.fixed.fileVersionLS);
     }
     // The resource's language, or the first translation's when the resource
     // is language-neutral.
