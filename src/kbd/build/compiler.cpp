@@ -44,6 +44,12 @@ const Header kHeaders[] = {
     },
 };
 
+// The version block of resources/, which includes version_texts.h.
+const char* const kVersionBlock =
+#include "kbd/build/version.rc.txt"
+    ;
+constexpr const char* kVersionTexts = "version_texts.h";
+
 void writeFile(const fs::path& path, const std::string& text) {
     std::ofstream out(path, std::ios::binary);
     out << text;
@@ -107,7 +113,9 @@ BuildResult buildLayout(const LayoutSource& source, const std::string& outDir, c
     const fs::path cpp = work / (name + ".cpp"), def = work / (name + ".def"), rc = work / (name + ".rc");
     writeFile(cpp, files.tables);
     writeFile(def, files.def);
-    writeFile(rc, files.version);
+    writeFile(rc, kVersionBlock);
+    const fs::path texts = work / kVersionTexts;
+    writeFile(texts, files.versionTexts);
 
     // The version block, preprocessed as CMake's rule for llvm-rc does, once
     // for all kinds (a .res names no machine).
@@ -174,8 +182,8 @@ BuildResult buildLayout(const LayoutSource& source, const std::string& outDir, c
         fs::create_directories(dir, ec);
         if (ec) throw Error(fmt::format("build: cannot make {}: {}", dir.string(), ec.message()));
     }
-    for (const auto& [from, ext] : {std::pair{cpp, ".cpp"}, std::pair{def, ".def"}, std::pair{rc, ".rc"}}) {
-        const fs::path to = sources / (name + ext);
+    for (const auto& [from, to] : {std::pair{cpp, sources / (name + ".cpp")}, std::pair{def, sources / (name + ".def")},
+                                   std::pair{rc, sources / (name + ".rc")}, std::pair{texts, sources / kVersionTexts}}) {
         std::error_code ec;
         fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
         if (ec) throw Error(fmt::format("build: cannot write {}: {}", to.string(), ec.message()));

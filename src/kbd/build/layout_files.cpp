@@ -409,48 +409,26 @@ private:
     }
 };
 
-
-std::string versionFile(const LayoutInfo& info) {
+// What the version block (resources/version.rc) says of the layout.
+std::string versionTexts(const LayoutInfo& info) {
     const uint16_t lang = info.localeId & 0xFFFF;
     return fmt::format(
-        "// Version block of {0}.dll, written by kbdtool build.\n"
-        "#define VS_VERSION_INFO    1\n"
-        "#define VS_FFI_FILEFLAGSMASK 0x0000003FL\n"
-        "#define VOS_NT_WINDOWS32   0x00040004L\n"
-        "#define VFT_DLL            0x00000002L\n"
-        "#define VFT2_DRV_KEYBOARD  0x00000002L\n"
-        "\n"
-        "LANGUAGE 0x{1:02X}, 0x{2:02X}\n"
-        "\n"
-        "VS_VERSION_INFO VERSIONINFO\n"
-        "    FILEVERSION    {3}\n"
-        "    PRODUCTVERSION {3}\n"
-        "    FILEFLAGSMASK  VS_FFI_FILEFLAGSMASK\n"
-        "    FILEFLAGS      0\n"
-        "    FILEOS         VOS_NT_WINDOWS32\n"
-        "    FILETYPE       VFT_DLL\n"
-        "    FILESUBTYPE    VFT2_DRV_KEYBOARD\n"
-        "BEGIN\n"
-        "    BLOCK \"StringFileInfo\"\n"
-        "    BEGIN\n"
-        "        BLOCK \"{5:04X}04B0\"\n"
-        "        BEGIN\n"
-        "            VALUE \"CompanyName\",      {6}\n"
-        "            VALUE \"FileDescription\",  {7}\n"
-        "            VALUE \"FileVersion\",      \"{3}\"\n"
-        "            VALUE \"InternalName\",     \"{0}\"\n"
-        "            VALUE \"LegalCopyright\",   {8}\n"
-        "            VALUE \"OriginalFilename\", \"{0}\"\n"
-        "            VALUE \"ProductVersion\",   \"{3}\"\n"
-        "        END\n"
-        "    END\n"
-        "    BLOCK \"VarFileInfo\"\n"
-        "    BEGIN\n"
-        "        VALUE \"Translation\", 0x{5:04X}, 0x04B0\n"
-        "    END\n"
-        "END\n",
-        info.name, lang & 0x3FF, lang >> 10, versionText(info, ", "), "", lang, rcString(info.company),
-        rcString(info.description), rcString(info.copyright));
+        "// What the version block ({0}.rc) says of {0}.dll, written by kbdtool build.\n"
+        "#define KBD_VER_MAJOR           {1}\n"
+        "#define KBD_VER_MINOR           {2}\n"
+        "#define KBD_VER_PATCH           {3}\n"
+        "#define KBD_VER_TWEAK           {4}\n"
+        "#define KBD_LANG_PRIMARY        0x{5:02X}\n"
+        "#define KBD_LANG_SUB            0x{6:02X}\n"
+        "#define KBD_STRING_BLOCK        \"{7:04X}04B0\"\n"
+        "#define KBD_TRANSLATION         0x{7:04X}\n"
+        "#define KBD_COMPANY             {8}\n"
+        "#define KBD_DESCRIPTION         {9}\n"
+        "#define KBD_INTERNAL_NAME       \"{0}\"\n"
+        "#define KBD_COPYRIGHT           {10}\n"
+        "#define KBD_ORIGINAL_FILENAME   \"{0}\"\n",
+        info.name, info.versionMajor, info.versionMinor, info.versionBuild, info.versionRevision, lang & 0x3FF,
+        lang >> 10, lang, rcString(info.company), rcString(info.description), rcString(info.copyright));
 }
 
 }  // namespace
@@ -482,7 +460,7 @@ LayoutFiles writeLayoutFiles(const LayoutSource& source) {
     LayoutFiles f;
     f.tables = TableWriter(source).run();
     f.def = fmt::format("LIBRARY {}\nEXPORTS\n    KbdLayerDescriptor @1\n", source.info.name);
-    f.version = versionFile(source.info);
+    f.versionTexts = versionTexts(source.info);
     return f;
 }
 

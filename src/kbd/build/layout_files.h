@@ -1,8 +1,9 @@
 // The source files of a layout image, written from a LayoutSource: the
 // tables as C++ on the record definitions of include/kbd.h, in the style of
 // our own layout's sources (named constants, one row per line, each
-// character shown in a comment); the module definition; and the version
-// block, shaped like resources/version.rc.
+// character shown in a comment); the module definition; and what the
+// version block (resources/version.rc, the one our image is built with) says
+// of the layout.
 #pragma once
 
 #include <string>
@@ -12,9 +13,9 @@
 namespace kbd::build {
 
 struct LayoutFiles {
-    std::string tables;   // NAME.cpp
-    std::string def;      // NAME.def
-    std::string version;  // NAME.rc
+    std::string tables;        // NAME.cpp
+    std::string def;           // NAME.def
+    std::string versionTexts;  // version_texts.h, for version.rc
 };
 
 // Throws kbd::Error when the tables cannot be written with the format's
