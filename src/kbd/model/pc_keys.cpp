@@ -10,8 +10,8 @@ constexpr KeyRow F = KeyRow::F, E = KeyRow::E, D = KeyRow::D, C = KeyRow::C, B =
                  NONE = KeyRow::None;
 
 constexpr PcKey kKeys[] = {
-#define KEY(pfx, scan, iso, evdev, xkb, dom, mac, role, stock, nav, row, x, w) \
-    {{pfx, scan}, iso, evdev, xkb, dom, mac, role, #stock, #nav, row, x, w},
+#define KEY(pfx, scan, iso, evdev, xkb, dom, mac, macch, role, stock, nav, row, x, w) \
+    {{pfx, scan}, iso, evdev, xkb, dom, mac, macch, role, #stock, #nav, row, x, w},
 #include "kbd/model/pc_keys.inc"
 #undef KEY
 };

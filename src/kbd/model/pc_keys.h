@@ -26,6 +26,7 @@ struct PcKey {
     std::string_view xkb;    // XKB key name, without the angle brackets
     std::string_view dom;    // KeyboardEvent.code; empty where the learning page does not name the key
     int16_t          mac = -1;  // Mac virtual key code of the key at the same place; -1: none
+    uint16_t         macChar = 0;  // what a Mac layout types with it where the PC layout types nothing; 0: none
     XkbRole          xkbRole = XkbRole::Other;
     std::string_view stockKeysym;  // keypad and control keys: the keysym name of the key's character
     std::string_view navKeysym;    // keypad keys that move the cursor: their keysym name without Num Lock
