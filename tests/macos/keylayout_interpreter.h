@@ -14,8 +14,22 @@
 //     its output is emitted and its next becomes the state (none without
 //     one); with no when for the current state the terminator is emitted
 //     and the when for state none applies.
+//
+// Control characters: Apple's .keylayout files, and ours, write them as
+// character references (&#x0008;, &#x001B;, &#x001C;), which XML 1.0 forbids
+// for all but tab, line feed and return, so a strict XML parser refuses the
+// file. Every reader of the tests (this interpreter, xmllint's DTD
+// validation, read_keylayout.py) reads the file after one substitution:
+// each reference to a code point XML 1.0 forbids below U+0020 becomes a
+// reference to the Private Use code point U+100000 plus it (&#x001C; turns
+// into &#x10001C;), and what the interpreter types maps those code points
+// back. A file that already holds a code point of U+100000..U+10001F is
+// refused, so the substitution cannot be mistaken for the layout's own text.
 #pragma once
 
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <map>
 #include <optional>
 #include <set>
@@ -29,13 +43,67 @@
 
 namespace kbdtest::macos {
 
+inline constexpr unsigned long kStandInBase = 0x100000;
+
+inline bool isStandIn(const std::string& s, size_t i) {  // the UTF-8 of U+100000..U+10001F: F4 80 80 80..9F
+    return i + 3 < s.size() && uint8_t(s[i]) == 0xF4 && uint8_t(s[i + 1]) == 0x80 && uint8_t(s[i + 2]) == 0x80 &&
+           uint8_t(s[i + 3]) <= 0x9F;
+}
+
+// The file with its forbidden control character references replaced by
+// stand-ins, as described above.
+inline std::string withStandIns(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (isStandIn(text, i)) throw std::runtime_error("the .keylayout already holds a stand-in code point");
+        if (text.compare(i, 2, "&#") == 0) {
+            const bool hex = i + 2 < text.size() && (text[i + 2] == 'x' || text[i + 2] == 'X');
+            const size_t digits = i + (hex ? 3 : 2);
+            size_t j = digits;
+            unsigned long value = 0;
+            while (j < text.size() && (hex ? std::isxdigit(uint8_t(text[j])) : std::isdigit(uint8_t(text[j]))) &&
+                   value <= 0x10FFFF)
+                value = value * (hex ? 16 : 10) + std::stoul(text.substr(j++, 1), nullptr, 16);
+            if (j > digits && j < text.size() && text[j] == ';') {
+                if (value >= kStandInBase && value < kStandInBase + 0x20)
+                    throw std::runtime_error("the .keylayout already holds a stand-in code point");
+                if (value < 0x20 && value != 0x09 && value != 0x0A && value != 0x0D) {
+                    char ref[16];
+                    std::snprintf(ref, sizeof ref, "&#x%lX;", kStandInBase + value);
+                    out += ref;
+                    i = j;
+                    continue;
+                }
+            }
+        }
+        out += text[i];
+    }
+    return out;
+}
+
+// Text read from the substituted file, with the stand-ins back as the
+// control characters they stand for.
+inline std::string withoutStandIns(const std::string& text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (isStandIn(text, i)) {
+            out += char(uint8_t(text[i + 3]) - 0x80);
+            i += 3;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 // Physical modifier keys, as macOS tells them apart.
 enum Mod : unsigned { LShift = 1, RShift = 2, LOption = 4, ROption = 8, LControl = 16, RControl = 32, Command = 64,
                       CapsLock = 128 };
 
 class Keylayout {
 public:
-    explicit Keylayout(const std::string& text) {
+    explicit Keylayout(const std::string& file) {
+        const std::string text = withStandIns(file);
         xmlDocPtr doc = xmlReadMemory(text.data(), int(text.size()), "keylayout.xml", nullptr, XML_PARSE_NONET);
         if (!doc) throw std::runtime_error("the .keylayout is not well-formed XML");
         try {
@@ -52,7 +120,7 @@ public:
         const auto& mm = modifierMaps_.at(modifiers_);
         for (const auto& [index, lists] : mm.selects)
             for (const auto& keys : lists)
-                if (matches(keys, mods)) return index;
+                if (keys.matches(mods)) return index;
         return mm.defaultIndex;
     }
 
@@ -85,9 +153,20 @@ private:
         std::string baseSet;
         std::optional<unsigned> baseIndex;
     };
+    // A modifier element's keys: each listed modifier held (a name marked
+    // "?" may be), and no modifier held that none lists.
+    struct Modifiers {
+        std::vector<unsigned> required;  // for each name not marked "?": the keys any of which it needs
+        unsigned listed = 0;
+        bool matches(unsigned mods) const {
+            for (unsigned r : required)
+                if (!(mods & r)) return false;
+            return (mods & ~listed) == 0;
+        }
+    };
     struct ModifierMap {
         unsigned defaultIndex = 0;
-        std::vector<std::pair<unsigned, std::vector<std::string>>> selects;
+        std::vector<std::pair<unsigned, std::vector<Modifiers>>> selects;
     };
 
     static std::optional<std::string> attr(xmlNodePtr n, const char* name) {
@@ -95,7 +174,7 @@ private:
         if (!v) return std::nullopt;
         std::string s(reinterpret_cast<char*>(v));
         xmlFree(v);
-        return s;
+        return withoutStandIns(s);
     }
     static std::string need(xmlNodePtr n, const char* name) {
         auto v = attr(n, name);
@@ -134,8 +213,8 @@ private:
             ModifierMap& mm = modifierMaps_[need(m, "id")];
             mm.defaultIndex = std::stoul(need(m, "defaultIndex"));
             for (xmlNodePtr s : children(m, "keyMapSelect")) {
-                std::vector<std::string> lists;
-                for (xmlNodePtr mod : children(s, "modifier")) lists.push_back(need(mod, "keys"));
+                std::vector<Modifiers> lists;
+                for (xmlNodePtr mod : children(s, "modifier")) lists.push_back(parse(need(mod, "keys")));
                 mm.selects.push_back({unsigned(std::stoul(need(s, "mapIndex"))), lists});
             }
         }
@@ -176,18 +255,18 @@ private:
         return it->second;
     }
 
-    static bool matches(const std::string& keys, unsigned mods) {
+    static Modifiers parse(const std::string& keys) {
         std::istringstream in(keys);
         std::string tok;
-        unsigned listed = 0;
+        Modifiers m;
         while (in >> tok) {
             const bool optional = tok.back() == '?';
             if (optional) tok.pop_back();
             const unsigned c = covers(tok);
-            if (!optional && !(mods & c)) return false;
-            listed |= c;
+            if (!optional) m.required.push_back(c);
+            m.listed |= c;
         }
-        return (mods & ~listed) == 0;
+        return m;
     }
 
     const Key* find(const std::string& set, unsigned index, unsigned code, int depth = 0) const {

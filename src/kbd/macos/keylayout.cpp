@@ -17,36 +17,39 @@
 namespace kbd::macos {
 namespace {
 
-// The modifier combinations each key map stands for, in the order the
-// modifierMap lists them. Mac modifier names as the format spells them; a
-// trailing '?' makes a modifier optional.
-struct MapSelect {
-    MapIndex    index;
-    const char* keys;
-    bool        shift, caps, option;
-};
-constexpr MapSelect kSelects[] = {
-    {Base,            "",                                false, false, false},
-    {Shift,           "anyShift",                        true,  false, false},
-    {Caps,            "caps",                            false, true,  false},
-    {CapsShift,       "anyShift caps",                   true,  true,  false},
-    {Option,          "anyOption",                       false, false, true },
-    {ShiftOption,     "anyShift anyOption",              true,  false, true },
-    {CapsOption,      "caps anyOption",                  false, true,  true },
-    {CapsShiftOption, "anyShift caps anyOption",         true,  true,  true },
-    {Command,         "command anyShift? caps? anyOption? anyControl?", false, false, false},
-};
+// A combination of the Mac's modifiers, as bits. Each combination selects a
+// key map; combinations whose keys all type the same share one. Option stands
+// for AltGr (either Option key: macOS does not tell a layout which one is
+// down), Control for Ctrl.
+enum : unsigned { kShift = 1, kCaps = 2, kOption = 4, kControl = 8, kCombos = 16 };
+
+// The combination as a modifier element lists it, in the format's names.
+std::string modifierKeys(unsigned combo) {
+    std::string out;
+    const auto add = [&](const char* name) { out += (out.empty() ? "" : " ") + std::string(name); };
+    if (combo & kShift) add("anyShift");
+    if (combo & kCaps) add("caps");
+    if (combo & kOption) add("anyOption");
+    if (combo & kControl) add("anyControl");
+    return out;
+}
+
+// Command with any other modifier: the key map that keeps the Latin letters.
+constexpr const char* kCommandKeys = "command anyShift? caps? anyOption? anyControl?";
 
 std::string hex4(uint16_t c) { return fmt::format("{:04X}", c); }
 std::string stateName(uint16_t dead) { return "s" + hex4(dead); }
 
-// The text as an XML attribute value, or none when XML cannot hold it (a
-// control character other than tab, line feed and return, a lone surrogate,
-// U+FFFE, U+FFFF).
+// The text as an XML attribute value, or none when it holds what a
+// .keylayout cannot (a lone surrogate, U+FFFE, U+FFFF). Control characters
+// are written as character references, as Apple's own layouts write them;
+// XML 1.0 allows only tab, line feed and return among them, so a strict XML
+// parser refuses the others (the tests' readers substitute them first; see
+// tests/macos/keylayout_interpreter.h).
 std::optional<std::string> attr(const std::u16string& text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
-        if ((c < 0x20 && c != 0x09 && c != 0x0A && c != 0x0D) || c == 0xFFFE || c == 0xFFFF) return std::nullopt;
+        if (c == 0xFFFE || c == 0xFFFF) return std::nullopt;
         if (c >= 0xD800 && c <= 0xDBFF) {
             if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF) return std::nullopt;
             ++i;
@@ -61,10 +64,11 @@ std::optional<std::string> attr(const std::u16string& text) {
         case '<': out += "&lt;"; break;
         case '>': out += "&gt;"; break;
         case '"': out += "&quot;"; break;
-        case '\t': out += "&#x0009;"; break;
-        case '\n': out += "&#x000A;"; break;
-        case '\r': out += "&#x000D;"; break;
-        default: out += ch;
+        default:
+            if ((unsigned char)ch < 0x20 || ch == 0x7F)
+                out += fmt::format("&#x{:04X};", unsigned((unsigned char)ch));
+            else
+                out += ch;
         }
     }
     return out;
@@ -97,10 +101,45 @@ std::optional<std::u16string> fromUtf8(std::string_view s) {
     return out;
 }
 
-struct KeyCell {
-    int16_t code = 0;
-    uint8_t vk = 0;
-    KeyChar cells[kMaps];
+// Text for the file's opening comment, which names the layout and its file:
+// whatever XML cannot hold becomes '?' (all of it when it is not UTF-8), and
+// a '-' after a '-' gets a space between, since "--" may not stand in a
+// comment. (The name itself goes unchanged into the keyboard element.)
+std::string commentText(const std::string& s) {
+    std::string plain;
+    if (const auto chars = fromUtf8(s)) {
+        std::u16string kept;
+        for (char16_t c : *chars) kept.push_back(c < 0x20 || c == 0xFFFE || c == 0xFFFF ? u'?' : c);
+        plain = utf8(kept);
+    } else {
+        for (unsigned char c : s) plain.push_back(c < 0x20 || c >= 0x80 ? '?' : char(c));
+    }
+    std::string out;
+    for (char c : plain) {
+        if (c == '-' && !out.empty() && out.back() == '-') out += ' ';
+        out += c;
+    }
+    return out;
+}
+
+// Where a cell of a key map comes from.
+enum class Origin {
+    Windows,        // what Windows types with the chord
+    Unmodified,     // a keypad or editing key: what it types without modifiers (Windows types nothing)
+    MacFunction,    // a navigation or function key: the character macOS expects of it
+    ControlLetter,  // Control with a letter key: the letter's control character, as Mac layouts give
+};
+
+struct Cell {
+    KeyChar key;
+    Origin  origin = Origin::Windows;
+};
+
+struct KeyCells {
+    const PcKey* key = nullptr;
+    uint16_t     entry = 0;         // the scan-code entry: virtual key and flags
+    Cell         cells[kCombos];
+    KeyChar      command;
 };
 
 class Planner {
@@ -109,15 +148,11 @@ public:
 
     void run() {
         collectKeys();
+        collectMaps();
         collectStates();
         std::string maps = keyMaps();
         std::string actions = actionsText();
         std::string terminators = terminatorsText();
-        std::string modifiers = "    <modifierMap id=\"modifiers\" defaultIndex=\"0\">\n";
-        for (const auto& s : kSelects)
-            modifiers += fmt::format("        <keyMapSelect mapIndex=\"{}\"><modifier keys=\"{}\"/></keyMapSelect>\n",
-                                     unsigned(s.index), s.keys);
-        modifiers += "    </modifierMap>\n";
         e_.keylayout = fmt::format(
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<!DOCTYPE keyboard SYSTEM \"file://localhost/System/Library/DTDs/KeyboardLayout.dtd\">\n"
@@ -127,49 +162,110 @@ public:
             "        <layout first=\"0\" last=\"255\" modifiers=\"modifiers\" mapSet=\"maps\"/>\n"
             "    </layouts>\n"
             "{}{}{}{}</keyboard>\n",
-            *attr(toU16(e_.name)), *attr(toU16(e_.source)), kGroup, e_.id, *attr(toU16(e_.name)), maxout_, modifiers,
-            maps, actions, terminators);
+            commentText(e_.name), commentText(e_.source), kGroup, e_.id, attr(toU16(e_.name)).value_or("?"),
+            maxout_, modifierMap(), maps, actions, terminators);
         note();
     }
 
 private:
     static std::u16string toU16(const std::string& s) { return fromUtf8(s).value_or(u"?"); }
 
-    uint8_t mask(bool shift, bool option) const {
+    // What Windows types with a key and a combination, before dead keys:
+    // AltGr is right Alt, Num Lock is on (the keypad types its digits
+    // unless Shift is down), Caps Lock as the combination says.
+    KeyChar windows(uint16_t entry, unsigned combo) const {
         KeyState held;
-        if (shift) held.set(vk::LSHIFT);
-        if (option) held.set(vk::RMENU);
-        return modifierMask(layout_, held);
+        if (combo & kShift) held.set(vk::LSHIFT);
+        if (combo & kOption) held.set(vk::RMENU);
+        if (combo & kControl) held.set(vk::LCONTROL);
+        const uint8_t key = virtualKey(entry, true, combo & kShift);
+        return charFor(layout_, key, modifierMask(layout_, held), Locks{bool(combo & kCaps), false});
     }
 
+    // What the key types on the Mac with a combination: what Windows types,
+    // and where Windows types nothing, what Mac keys of that kind type.
+    Cell cellFor(const KeyCells& k, unsigned combo) const {
+        const KeyChar w = windows(k.entry, combo);
+        if (w.kind != KeyChar::Kind::None) return {w, Origin::Windows};
+        const uint8_t v = uint8_t(k.entry & 0xFF);
+        switch (k.key->xkbRole) {
+        case XkbRole::Keypad:
+        case XkbRole::Control:
+            // A Mac keypad has no Num Lock, and Return, Tab, Backspace, Esc
+            // and Enter type the same under every modifier.
+            if (const KeyChar plain = windows(k.entry, 0); plain.kind != KeyChar::Kind::None)
+                return {plain, Origin::Unmodified};
+            break;
+        case XkbRole::Layout:
+            if ((combo & kControl) && v >= 'A' && v <= 'Z')
+                return {{KeyChar::Kind::Char, uint16_t(v - 'A' + 1), {}}, Origin::ControlLetter};
+            break;
+        default:
+            if (k.key->macChar) return {{KeyChar::Kind::Char, k.key->macChar, {}}, Origin::MacFunction};
+        }
+        return {w, Origin::Windows};
+    }
+
+    // The keys a Mac keyboard has at the PC keys' places that type: the
+    // character block, the keypad, the editing keys, and the navigation and
+    // function keys.
     void collectKeys() {
         for (const auto& k : pcKeys()) {
-            if (k.xkbRole != XkbRole::Layout || k.mac < 0) continue;
+            if (k.mac < 0 || k.xkbRole == XkbRole::Modifier) continue;
+            if (k.xkbRole == XkbRole::Other && !k.macChar) continue;
             const auto entry = scanEntry(layout_, k.scan);
             if (!entry) continue;
             const uint8_t v = uint8_t(*entry & 0xFF);
-            if (v == 0 || v == 0xFF) continue;
-            KeyCell cell{k.mac, v, {}};
-            for (const auto& s : kSelects) {
-                if (s.index == Command) continue;
-                cell.cells[s.index] = charFor(layout_, v, mask(s.shift, s.option), Locks{s.caps, false});
-            }
+            if (v == 0 || v == def::VK_NONE) continue;
+            KeyCells cells;
+            cells.key = &k;
+            cells.entry = *entry;
+            for (unsigned c = 0; c < kCombos; ++c) cells.cells[c] = cellFor(cells, c);
             // Command keeps the key's Latin letter or digit (its virtual key),
             // so shortcuts work whatever the layout types.
             if ((v >= 'A' && v <= 'Z') || (v >= '0' && v <= '9'))
-                cell.cells[Command] = {KeyChar::Kind::Char, uint16_t(v >= 'A' && v <= 'Z' ? v + 0x20 : v), {}};
+                cells.command = {KeyChar::Kind::Char, uint16_t(v >= 'A' && v <= 'Z' ? v + 0x20 : v), {}};
             else
-                cell.cells[Command] = cell.cells[Base];
-            keys_.push_back(cell);
+                cells.command = cells.cells[0].key;
+            keys_.push_back(cells);
         }
+    }
+
+    // One key map for each different set of cells, the base map first; the
+    // Command map stands apart (it types dead keys' characters plainly).
+    void collectMaps() {
+        for (unsigned c = 0; c < kCombos; ++c) {
+            std::vector<KeyChar> map;
+            for (const auto& k : keys_) map.push_back(k.cells[c].key);
+            auto at = std::find(maps_.begin(), maps_.end(), map);
+            comboMap_[c] = unsigned(at - maps_.begin());
+            if (at == maps_.end()) maps_.push_back(std::move(map));
+        }
+        commandMap_ = unsigned(maps_.size());
+        std::vector<KeyChar> command;
+        for (const auto& k : keys_) command.push_back(k.command);
+        maps_.push_back(std::move(command));
+        e_.maps = maps_.size();
+    }
+
+    std::string modifierMap() const {
+        std::string out = "    <modifierMap id=\"modifiers\" defaultIndex=\"0\">\n";
+        for (unsigned m = 0; m < maps_.size(); ++m) {
+            out += fmt::format("        <keyMapSelect mapIndex=\"{}\">\n", m);
+            for (unsigned c = 0; c < kCombos; ++c)
+                if (comboMap_[c] == m) out += fmt::format("            <modifier keys=\"{}\"/>\n", modifierKeys(c));
+            if (m == commandMap_) out += fmt::format("            <modifier keys=\"{}\"/>\n", kCommandKeys);
+            out += "        </keyMapSelect>\n";
+        }
+        return out + "    </modifierMap>\n";
     }
 
     void collectStates() {
         std::vector<uint16_t> todo;
-        for (const auto& k : keys_)
-            for (unsigned m = 0; m < Command; ++m)
-                if (k.cells[m].kind == KeyChar::Kind::Dead && states_.insert(k.cells[m].ch).second)
-                    todo.push_back(k.cells[m].ch);
+        for (unsigned m = 0; m < maps_.size(); ++m)
+            if (m != commandMap_)
+                for (const auto& c : maps_[m])
+                    if (c.kind == KeyChar::Kind::Dead && states_.insert(c.ch).second) todo.push_back(c.ch);
         while (!todo.empty()) {
             const uint16_t d = todo.back();
             todo.pop_back();
@@ -214,10 +310,11 @@ private:
 
     std::string keyMaps() {
         std::string out = "    <keyMapSet id=\"maps\">\n";
-        for (unsigned m = 0; m < kMaps; ++m) {
+        for (unsigned m = 0; m < maps_.size(); ++m) {
             std::string body;
-            for (const auto& k : keys_) body += keyElement(k.code, k.cells[m], m == Command);
-            if (m == Base) e_.keys = std::count(body.begin(), body.end(), '\n');
+            for (size_t i = 0; i < keys_.size(); ++i)
+                body += keyElement(keys_[i].key->mac, maps_[m][i], m == commandMap_);
+            if (m == 0) e_.keys = std::count(body.begin(), body.end(), '\n');
             // A key map holds at least one key: an empty one holds code 127,
             // which no key of a Mac keyboard sends.
             if (body.empty()) body = "            <key code=\"127\" output=\"\"/>\n";
@@ -274,23 +371,61 @@ private:
         e_.approximations.push_back({std::move(kind), count, std::move(message)});
     }
 
+    // How many chords of the keys (the combinations without Caps Lock, with
+    // the modifiers of need held and none of without) type a cell of an origin.
+    size_t chords(Origin origin, unsigned need = 0, unsigned without = 0) const {
+        size_t n = 0;
+        for (const auto& k : keys_)
+            for (unsigned c = 0; c < kCombos; ++c)
+                if (!(c & (kCaps | without)) && (c & need) == need && k.cells[c].origin == origin &&
+                    k.cells[c].key.kind != KeyChar::Kind::None)
+                    ++n;
+        return n;
+    }
+
     void note() {
         for (const auto& [what, n] : unwritable_)
-            add("unwritable", n, fmt::format("{} {} outputs hold a control character or a lone surrogate, which a "
+            add("unwritable", n, fmt::format("{} {} outputs hold a lone surrogate, U+FFFE or U+FFFF, which a "
                                              ".keylayout cannot hold; those keys type nothing",
                                              n, what));
-        // Ctrl chords: the Mac keeps Control for shortcuts.
-        size_t ctrl = 0;
-        for (const auto& k : keys_)
-            for (uint8_t m : {uint8_t(def::KBDCTRL), uint8_t(def::KBDCTRL | def::KBDSHIFT)})
-                if (charFor(layout_, k.vk, m, false).kind != KeyChar::Kind::None) ++ctrl;
-        if (ctrl)
-            add("ctrl", ctrl, fmt::format("{} Ctrl chords type a character on Windows; on a Mac Control chords are "
-                                          "shortcuts and type nothing",
-                                          ctrl));
+        // Ctrl chords: the Control maps give what Windows' Ctrl columns give,
+        // and the letters' control characters where those give nothing.
+        const size_t ctrlWindows = chords(Origin::Windows, kControl, kOption);
+        const size_t ctrlLetters = chords(Origin::ControlLetter);
+        if (ctrlWindows || ctrlLetters) {
+            std::string message;
+            if (ctrlWindows)
+                message = fmt::format("{} Ctrl chords type a character on Windows and type it with Control on a Mac, "
+                                      "where an application or the system may take the chord as a shortcut first "
+                                      "(Control+Space switches input sources)",
+                                      ctrlWindows);
+            if (ctrlLetters)
+                message += fmt::format("{}{} Control+letter chords that type nothing on Windows give the letter's "
+                                       "control character (Control+A U+0001), as Mac layouts do",
+                                       message.empty() ? "" : "; ", ctrlLetters);
+            add("ctrl", ctrlWindows + ctrlLetters, message);
+        }
+        if (const size_t n = chords(Origin::Unmodified))
+            add("unmodified", n,
+                fmt::format("{} chords of the keypad, Return, Tab, Backspace, Esc and keypad Enter type nothing on "
+                            "Windows (Shift+keypad moves the cursor under Num Lock; AltGr and Ctrl chords); on a Mac "
+                            "these keys type their own character under every modifier",
+                            n));
+        size_t navigation = 0;
+        for (const auto& k : keys_) navigation += k.cells[0].origin == Origin::MacFunction;
+        if (navigation)
+            add("navigation", navigation,
+                fmt::format("{} navigation and function keys type nothing on Windows; on a Mac they type the "
+                            "characters macOS expects of them (the arrows U+001C-U+001F, the F-keys U+0010), so "
+                            "after a dead key they type the dead character first, where Windows keeps it waiting",
+                            navigation));
         if (layout_.localeFlags & def::KLLF_ALTGR)
             add("option", 1, "AltGr is right Alt only on Windows; on a Mac both Option keys give the AltGr "
                              "characters, and left Alt has no menu role");
+        if (layout_.localeFlags & def::KLLF_LRM_RLM)
+            add("lrm-rlm", 2, "left and right Shift with Backspace type a left-to-right and a right-to-left mark on "
+                              "Windows; macOS does not tell a layout which Shift key is down, so Shift+Backspace "
+                              "types what Backspace's Shift column gives");
         if (kanaBits(layout_))
             add("kana", 1, "the Kana lock has no counterpart on a Mac; its characters are left out");
         if (layout_.localeFlags & def::KLLF_SHIFTLOCK)
@@ -300,7 +435,10 @@ private:
 
     const Layout&                        layout_;
     Export&                              e_;
-    std::vector<KeyCell>                 keys_;
+    std::vector<KeyCells>                keys_;
+    std::vector<std::vector<KeyChar>>    maps_;   // the key maps' cells, by map index and key
+    unsigned                             comboMap_[kCombos] = {};
+    unsigned                             commandMap_ = 0;
     std::set<uint16_t>                   states_;     // dead characters that wait for a key
     std::set<uint16_t>                   composing_;  // characters a state composes with
     std::set<std::pair<bool, uint16_t>>  actionChars_;
