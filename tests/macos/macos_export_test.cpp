@@ -2,10 +2,13 @@
 // Windows typing, and the command's handling of names and its output folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "kbd/image/error.h"
 #include "kbd/macos/export.h"
 #include "kbd/model/pc_keys.h"
 #include "macos/keylayout_interpreter.h"
@@ -101,7 +104,7 @@ TEST(MacosExport, LeftOptionTypesWhatAltGrTypesAndIsReported) {
 TEST(MacosExport, BadNameIsRefusedAndLeavesNothing) {
     const fs::path dir = freshDir("name");
     fs::create_directories(dir);
-    for (const char* name : {"a/b", "x:y", ".hidden"}) {
+    for (const char* name : {"a/b", "x:y", ".hidden", ""}) {
         const auto r = kbdtest::kbdtool("export --macos " + dir.string() + " --name " + shellQuote(name) + " " +
                                         kbdtest::imagePath());
         EXPECT_NE(r.status, 0) << name;
@@ -117,18 +120,53 @@ TEST(MacosExport, BadNameIsRefusedAndLeavesNothing) {
     fs::remove_all(dir);
 }
 
+// Names that differ only in characters a bundle identifier cannot hold
+// still get different identifiers, of the characters it can.
+TEST(MacosExport, BundleIdentifiersOfDifferentNamesDiffer) {
+    const fs::path dir = freshDir("ids");
+    std::set<std::string> ids;
+    const std::vector<std::string> names = {"Qelvo Ā", "Qelvo ē", "Qelvo-", "Qelvo.", "Qelvo-2D"};
+    for (const auto& name : names) {
+        kbd::macos::write(kbd::macos::plan(kbdtest::layout(), name, "t.dll"), dir);
+        const std::string plist = readFile(dir / (name + ".bundle") / "Contents/Info.plist");
+        const size_t at = plist.find("<string>", plist.find("CFBundleIdentifier")) + 8;
+        const std::string id = plist.substr(at, plist.find('<', at) - at);
+        EXPECT_TRUE(std::all_of(id.begin(), id.end(),
+                                [](char c) { return std::isalnum(uint8_t(c)) || c == '-' || c == '.'; }))
+            << id;
+        ids.insert(id);
+    }
+    EXPECT_EQ(ids.size(), names.size());
+    fs::remove_all(dir);
+}
+
+// When the report cannot be put in place, the bundle goes too: nothing of
+// the export is left.
+TEST(MacosExport, AReportThatCannotBeWrittenLeavesNoBundle) {
+    const fs::path dir = freshDir("report");
+    fs::create_directories(dir / "report.json" / "in the way");
+    EXPECT_THROW(kbd::macos::write(kbd::macos::plan(kbdtest::layout(), "kbdQelvo", "t.dll"), dir), kbd::Error);
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"report.json"});
+    fs::remove_all(dir);
+}
+
 // docs/macos/, shipped in the release bundle, is the export of the built
-// image as it is now.
+// image as it is now, file by file, with nothing else beside it.
 TEST(MacosExport, ShippedBundleIsCurrent) {
     const fs::path shipped = fs::path(__FILE__).parent_path() / ".." / ".." / "docs" / "macos";
     const fs::path fresh = freshDir("shipped");
     const auto files = kbd::macos::write(kbd::macos::plan(kbdtest::layout(), "kbdQelvo", "kbdQelvo.dll"), fresh);
-    const auto read = [](const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    };
-    for (const auto& f : files)
-        EXPECT_EQ(read(shipped / f.path), read(fresh / f.path))
-            << "docs/macos/" << f.path << " is out of date: cmake --build build/host --target macos-export";
+    const std::string hint = "cmake --build build/host --target macos-export";
+    std::set<std::string> written, there;
+    for (const auto& f : files) {
+        written.insert(f.path);
+        EXPECT_EQ(readFile(shipped / f.path), readFile(fresh / f.path))
+            << "docs/macos/" << f.path << " is out of date: " << hint;
+    }
+    for (const auto& e : fs::recursive_directory_iterator(shipped))
+        if (!e.is_directory()) there.insert(fs::relative(e.path(), shipped).generic_string());
+    EXPECT_EQ(there, written) << "docs/macos/ holds other files than the export: " << hint;
     fs::remove_all(fresh);
 }

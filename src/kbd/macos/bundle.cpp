@@ -1,6 +1,6 @@
 // Writing the keyboard-layout bundle: Contents/Info.plist, the .keylayout
 // under Contents/Resources, Contents/version.plist; then report.json beside
-// the bundle. The bundle is built under a temporary name and renamed into
+// the bundle. Both are written under temporary names and renamed into
 // place, so a failure part way leaves nothing half-written.
 #include <fstream>
 
@@ -25,10 +25,13 @@ std::string xmlText(const std::string& s) {
     return out;
 }
 
-// A bundle identifier holds only letters, digits, '-' and '.'.
+// A bundle identifier holds only letters, digits, '-' and '.': ASCII letters
+// and digits stay, every other byte of the name becomes '-' and two hex
+// digits, so different names give different identifiers.
 std::string bundleId(const std::string& name) {
     std::string id;
-    for (unsigned char c : name) id += std::isalnum(c) && c < 0x80 ? char(c) : '-';
+    for (unsigned char c : name)
+        id += c < 0x80 && std::isalnum(c) ? std::string(1, char(c)) : fmt::format("-{:02X}", c);
     return "org.kbdtool.keyboardlayout." + id;
 }
 
@@ -83,26 +86,40 @@ std::vector<WrittenFile> write(const Export& e, const fs::path& dir) {
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (ec) throw Error(fmt::format("{}: cannot create the folder ({})", dir.string(), ec.message()));
+    // The bundle and the report are written under temporary names first;
+    // the bundle is renamed into place, then the report, and when the
+    // report cannot follow, the bundle goes again.
     const fs::path tmp = dir / fmt::format(".{}.tmp{}", bundle, ::getpid());
-    fs::remove_all(tmp, ec);
+    const fs::path tmpReport = dir / fmt::format(".report.json.tmp{}", ::getpid());
+    const auto cleanUp = [&] {
+        std::error_code ignored;
+        fs::remove_all(tmp, ignored);
+        fs::remove(tmpReport, ignored);
+    };
+    cleanUp();
     std::vector<WrittenFile> written;
+    bool placed = false;
     try {
         for (const auto& [rel, text] : files) {
             writeFile(tmp / rel, text);
             written.push_back({bundle + "/" + rel, text.size()});
         }
-        fs::remove_all(dir / bundle, ec);
+        const std::string r = report(e, written).dump(1) + "\n";
+        writeFile(tmpReport, r);
+        fs::remove_all(dir / bundle);
         fs::rename(tmp, dir / bundle);
+        placed = true;
+        fs::rename(tmpReport, dir / "report.json");
+        written.push_back({"report.json", r.size()});
     } catch (const fs::filesystem_error& x) {
-        fs::remove_all(tmp, ec);
+        cleanUp();
+        if (placed) fs::remove_all(dir / bundle, ec);
         throw Error(fmt::format("{}: cannot put the bundle in place ({})", (dir / bundle).string(), x.code().message()));
     } catch (...) {
-        fs::remove_all(tmp, ec);
+        cleanUp();
+        if (placed) fs::remove_all(dir / bundle, ec);
         throw;
     }
-    const std::string r = report(e, written).dump(1) + "\n";
-    writeFile(dir / "report.json", r);
-    written.push_back({"report.json", r.size()});
     return written;
 }
 
@@ -116,6 +133,7 @@ nlohmann::json report(const Export& e, const std::vector<WrittenFile>& files) {
     j["files"] = nlohmann::json::array();
     for (const auto& f : files) j["files"].push_back({{"path", f.path}, {"size", f.size}});
     j["keys"] = e.keys;
+    j["keyMaps"] = e.maps;
     j["deadStates"] = e.states;
     j["actions"] = e.actions;
     j["approximations"] = nlohmann::json::array();
