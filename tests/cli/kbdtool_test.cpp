@@ -98,3 +98,29 @@ TEST(Kbdtool, ExportsForLinux) {
     EXPECT_TRUE(fs::exists(dir / "xkb/types/qv"));
     fs::remove_all(dir);
 }
+
+// The macOS export: the files on stdout, one stderr line per thing the
+// report lists, --strict writing nothing.
+TEST(Kbdtool, ExportsForMac) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kbdtool-macos-" + std::to_string(::getpid()));
+    fs::remove_all(dir);
+    const auto r = kbdtool("export --macos '" + dir.string() + "' " + img);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find((dir / "kbdQelvo.bundle/Contents/Resources/kbdQelvo.keylayout").string() + "  "),
+              std::string::npos)
+        << r.out;
+    std::ifstream reportFile(dir / "report.json");
+    const auto report = nlohmann::json::parse(reportFile);
+    size_t lines = 0;
+    for (size_t at = 0; (at = r.out.find("kbdtool: export: approximate: ", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, report["approximations"].size());
+    EXPECT_GT(lines, 0u);
+
+    const fs::path strictDir = dir / "strict";
+    const auto s = kbdtool("export --strict --macos '" + strictDir.string() + "' " + img);
+    EXPECT_EQ(s.status, 1) << s.out;
+    EXPECT_NE(s.out.find("nothing written"), std::string::npos) << s.out;
+    EXPECT_FALSE(fs::exists(strictDir));
+    fs::remove_all(dir);
+}

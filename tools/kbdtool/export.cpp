@@ -84,35 +84,36 @@ Command addExport(CLI::App& app) {
     auto* klc = sub->add_option("--klc", o->klcFile, "the .klc file to write");
     xkb->excludes(mac);
     klc->excludes(xkb)->excludes(mac);
-    sub->add_option("--name", o->name,
-                    "--xkb: layout id of a-z, 0-9, '_' and '-', starting with a letter; --macos: the bundle's and "
-                    "layout's name (default: from the file name)");
+    auto* name = sub->add_option("--name", o->name,
+                                 "--xkb: layout id of a-z, 0-9, '_' and '-', starting with a letter; --macos: the "
+                                 "bundle's and layout's name (default: from the file name)");
     sub->add_flag("--strict", o->strict, "fail, writing nothing, if anything would be approximate (or, with --klc, left out)");
     addMappingOptions(sub, o->in);
-    return {sub, [o] {
+    return {sub, [o, name] {
+                // An empty --name is a bad name, not a request for the default.
+                const bool named = name->count() > 0;
                 if (o->xkbDir.empty() && o->macDir.empty() && o->klcFile.empty())
                     throw kbd::Error("export: give --xkb DIR, --macos DIR or --klc FILE");
                 if (!o->klcFile.empty()) {
-                    if (!o->name.empty()) throw UsageError("--name: not with --klc (the source takes the image's name)");
+                    if (named) throw UsageError("--name: not with --klc (the source takes the image's name)");
                     return exportKlc(o->in, o->klcFile, o->strict);
                 }
                 const std::string& file = o->in.file;
                 const std::string source = std::filesystem::path(file).filename().string();
                 if (!o->macDir.empty()) {
-                    if (!o->name.empty())
+                    if (named)
                         if (const auto fault = kbd::macos::nameFault(o->name); !fault.empty())
                             throw UsageError("--name: " + fault);
                     const kbd::Decoded d = o->in.decode();
-                    const auto e = kbd::macos::plan(d.layout, o->name.empty() ? kbd::macos::defaultName(file) : o->name,
-                                                    source);
+                    const auto e = kbd::macos::plan(d.layout, named ? o->name : kbd::macos::defaultName(file), source);
                     warnOrRefuse(e, o->strict);
                     listWritten(kbd::macos::write(e, o->macDir), o->macDir);
                     return 0;
                 }
-                if (!o->name.empty() && !kbd::xkb::validName(o->name))
+                if (named && !kbd::xkb::validName(o->name))
                     throw UsageError("--name: a-z, 0-9, '_' and '-', starting with a letter");
                 const kbd::Decoded d = o->in.decode();
-                const auto e = kbd::xkb::plan(d.layout, o->name.empty() ? kbd::xkb::defaultName(file) : o->name, source);
+                const auto e = kbd::xkb::plan(d.layout, named ? o->name : kbd::xkb::defaultName(file), source);
                 warnOrRefuse(e, o->strict);
                 listWritten(kbd::xkb::write(e, o->xkbDir), o->xkbDir);
                 return 0;
