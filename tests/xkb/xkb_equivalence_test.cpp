@@ -65,11 +65,20 @@ public:
         restart(false);
     }
 
-    // Fresh sessions on both sides with Caps Lock as given.
+    // Fresh sessions on both sides, the Caps Lock key pressed once if asked;
+    // sequences start again from the lock states that leaves.
     void restart(bool caps) {
         win_.emplace(layout_);
         lin_.emplace(keymap_, table_, group_);
         if (caps) press({0, position("CAPS")});
+        // The states the key leaves, before a difference it makes is forgotten.
+        WindowsTypist w(layout_);
+        LinuxTypist l(keymap_, table_, group_);
+        if (caps) {
+            w.press({0, position("CAPS")});
+            l.press({0, position("CAPS")});
+        }
+        pass_ = {w.capsLock(), w.kanaLock(), l.capsLock()};
     }
 
     void press(const Press& p) {
@@ -124,9 +133,13 @@ public:
         lin_->setCapsLock(win_->capsLock());
     }
 
-    // Presses a sequence from no pending dead key.
+    // Presses a sequence from no pending dead key, the locks as the pass
+    // began (a Shift Lock released by an earlier sequence is on again).
     void sequence(std::initializer_list<Press> presses) {
         forget();
+        win_->setCapsLock(pass_.winCaps);
+        win_->setKanaLock(pass_.winKana);
+        lin_->setCapsLock(pass_.linCaps);
         for (const auto& p : presses) press(p);
     }
 
@@ -139,6 +152,9 @@ private:
     xkb_layout_index_t           group_;
     std::optional<WindowsTypist> win_;
     std::optional<LinuxTypist>   lin_;
+    struct Locks {
+        bool winCaps = false, winKana = false, linCaps = false;
+    } pass_;
 };
 
 // Every chord alone, every dead chord then every chord, dead + dead + chord,

@@ -86,7 +86,9 @@ public:
     }
 
     bool capsLock() const { return session_->capsLock(); }
+    void setCapsLock(bool on) { session_->setCapsLock(on); }
     bool kanaLock() const { return session_->kanaLock(); }
+    void setKanaLock(bool on) { session_->setKanaLock(on); }
     // The last press was on a ligature cell.
     bool lastLigature() const { return lastLigature_; }
 
