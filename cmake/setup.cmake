@@ -146,15 +146,17 @@ if(KBD_BUILD_TESTS AND TARGET kbd_tests)
         if(NOT COMMAND kbd_add_wine_test)
             include(${CMAKE_CURRENT_LIST_DIR}/wine.cmake)
         endif()
-        # Wine has no input.dll: a recording stand-in takes its place.
-        kbd_add_windows_program(input-standin-x64 SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/setup/input
+        # Wine has no input.dll: a recording stand-in takes its place; two more
+        # stand-ins name another user as the session's and hold a file open.
+        kbd_add_windows_program(setup-standins-x64 SOURCE_DIR ${CMAKE_SOURCE_DIR}/tests/setup/standins
                                 MACHINE x64 PROGRAM input.dll)
-        add_dependencies(kbd_tests input-standin-x64)
+        get_filename_component(standins ${setup-standins-x64_PATH} DIRECTORY)
+        add_dependencies(kbd_tests setup-standins-x64)
         kbd_add_wine_test(NAME Setup.WineInstallUpgradeUninstall TIMEOUT 600
             COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/wine_setup_test.sh
                     ${KBD_SETUP_X64} ${KBD_IMAGE_X64} ${KBD_IMAGE_WOW64}
                     ${CMAKE_SOURCE_DIR}/tests/setup/fixture.reg ${CMAKE_BINARY_DIR}/setup-wine-test
-                    ${input-standin-x64_PATH})
+                    ${standins} ${CMAKE_BINARY_DIR}/setup-x64/identity.txt ${KBD_SETUP_X86} ${KBD_SETUP_ARM64})
     endif()
 
     # Two bundles made from the same build are the same bytes, and hold what
