@@ -46,6 +46,13 @@ function(kbd_import_library def out)
     get_filename_component(stem ${def} NAME_WE)
     set(dir ${CMAKE_CURRENT_BINARY_DIR}/imports)
     set(lib ${dir}/${stem}.lib)
+    # Programs of one folder share the libraries of the .def files they share.
+    get_property(made DIRECTORY PROPERTY KBD_IMPORT_LIBRARIES)
+    set(${out} ${lib} PARENT_SCOPE)
+    if(lib IN_LIST made)
+        return()
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY KBD_IMPORT_LIBRARIES ${lib})
     set(options -m ${KBD_DLLTOOL_MACHINE_${KBD_PROGRAM_MACHINE}})
     if(KBD_PROGRAM_MACHINE STREQUAL "x86")
         # Objects call _Name@N; the DLL exports Name.

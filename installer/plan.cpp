@@ -127,6 +127,14 @@ bool preloadNamesRemoved(const Plan& plan, const List<NamedValue>& substitutes, 
     return false;
 }
 
+// Whether a Preload entry's data means `klid`, directly or through a substitute.
+bool namesKlid(const UserSnapshot& user, const Text& data, const Text& klid) {
+    if (data.sameName(klid)) return true;
+    for (size_t i = 0; i < user.substitutes.count; ++i)
+        if (user.substitutes.items[i].name.sameName(data) && user.substitutes.items[i].data.sameName(klid)) return true;
+    return false;
+}
+
 }  // namespace
 
 bool parseLanguage(const Text& text, uint16_t& language) {
@@ -338,35 +346,31 @@ bool firstLanguage(const UserSnapshot& user, uint16_t& language) {
     return parseLanguage(digits, language);
 }
 
-void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan) {
+void planUserAdd(const UserSnapshot& user, const Text& klid, uint16_t language, Plan& plan) {
     if (plan.status != Status::Ok) return;
     uint32_t value;
     if (!parseKlid(klid, value)) return;
     const Text none;
 
-    // Already listed, directly or through a substitute?
-    auto names = [&](const Text& data) {
-        if (data.sameName(klid)) return true;
-        for (size_t i = 0; i < user.substitutes.count; ++i)
-            if (user.substitutes.items[i].name.sameName(data) && user.substitutes.items[i].data.sameName(klid))
-                return true;
-        return false;
-    };
+    // Already listed, directly or through a substitute, under any language?
     uint32_t highest = 0;
     for (size_t i = 0; i < user.preload.count; ++i) {
         const uint32_t n = preloadNumber(user.preload.items[i].name);
         if (n == 0) continue;
         if (n > highest) highest = n;
-        if (names(user.preload.items[i].data)) return;
+        if (namesKlid(user, user.preload.items[i].data, klid)) return;
     }
 
-    // The entry: the KLID itself when it is a base layout's, else a
-    // substitute id, reusing one that already names the KLID.
+    // The entry: the KLID itself when it is a base layout's of this language,
+    // else a substitute id of the language, reusing one that already names the KLID.
     Text entry = klid;
-    if (value >> 16 != 0) {
+    if (value != language) {
         const Text* existing = nullptr;
-        for (size_t i = 0; i < user.substitutes.count && !existing; ++i)
-            if (user.substitutes.items[i].data.sameName(klid)) existing = &user.substitutes.items[i].name;
+        for (size_t i = 0; i < user.substitutes.count && !existing; ++i) {
+            const NamedValue& s = user.substitutes.items[i];
+            uint32_t id;
+            if (s.data.sameName(klid) && parseKlid(s.name, id) && (id & 0xFFFF) == language) existing = &s.name;
+        }
         if (existing) {
             entry = *existing;
         } else {
@@ -379,16 +383,66 @@ void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan) {
                 return false;
             };
             uint32_t n = 1;
-            while (n < kKlidPrefixCount && taken(hexText(0xD0000000u | n << 16 | (value & 0xFFFF), 8))) ++n;
+            while (n < kKlidPrefixCount && taken(hexText(0xD0000000u | n << 16 | language, 8))) ++n;
             if (n == kKlidPrefixCount) {
                 fail(plan, Status::NoFreeKlid);
                 return;
             }
-            entry = hexText(0xD0000000u | n << 16 | (value & 0xFFFF), 8);
+            entry = hexText(0xD0000000u | n << 16 | language, 8);
             if (!add(plan, OpKind::SetValue, Where::Substitutes, none, entry, klid)) return;
         }
     }
     add(plan, OpKind::SetValue, Where::Preload, none, decimalText(highest + 1), entry);
+}
+
+uint16_t listLanguage(const UserSnapshot& user, const Text& klid, bool languageFixed) {
+    uint16_t language = 0;
+    if (!klidLanguage(klid, language)) return 0;
+    uint16_t first = 0;
+    if (!languageFixed && firstLanguage(user, first)) return first;
+    return language;
+}
+
+Text layoutOrTipText(uint16_t language, const Text& klid) {
+    uint32_t value;
+    if (!parseKlid(klid, value)) return Text{};
+    const Text l = hexText(language, 4), k = hexText(value, 8);
+    Text t;
+    for (uint16_t i = 0; i < 4; ++i) t.unit[t.length++] = l.unit[i];
+    t.unit[t.length++] = u':';
+    for (uint16_t i = 0; i < 8; ++i) t.unit[t.length++] = k.unit[i];
+    for (uint16_t i = 0; i < t.length; ++i)
+        if (t.unit[i] >= u'a' && t.unit[i] <= u'f') t.unit[i] = static_cast<char16_t>(t.unit[i] - 32);
+    return t;
+}
+
+size_t removalLanguages(const UserSnapshot& user, const Text& klid, bool languageFixed,
+                        uint16_t out[kMaxListLanguages], size_t& listed) {
+    size_t n = 0;
+    auto put = [&](uint16_t language) {
+        for (size_t i = 0; i < n; ++i)
+            if (out[i] == language) return;
+        if (n < kMaxListLanguages) out[n++] = language;
+    };
+    listed = 0;
+    uint16_t own = 0;
+    if (!klidLanguage(klid, own)) return 0;
+    put(listLanguage(user, klid, languageFixed));
+    for (size_t i = 0; i < user.preload.count; ++i) {
+        const NamedValue& entry = user.preload.items[i];
+        uint32_t id;
+        if (preloadNumber(entry.name) != 0 && parseKlid(entry.data, id) && namesKlid(user, entry.data, klid))
+            put(static_cast<uint16_t>(id & 0xFFFF));
+    }
+    listed = n;
+    put(own);
+    return n;
+}
+
+bool sameAccount(const AccountName& own, const AccountName& session) {
+    return own.known && session.known && !own.user.empty() && !own.user.cut && !own.domain.cut &&
+           !session.user.cut && !session.domain.cut && own.user.sameName(session.user) &&
+           own.domain.sameName(session.domain);
 }
 
 const char* describe(Status status) {

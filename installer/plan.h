@@ -137,11 +137,46 @@ void planUninstall(const Snapshot& snapshot, Plan& plan);
 // substitutes go, and the remaining numbered Preload entries close up to 1..n.
 void planUserCleanup(const UserSnapshot& user, Plan& plan);
 
-// Add to `plan` what puts `klid` into a user's list when it is not there yet,
-// directly or through a substitute: a substitute id dNNNLLLL (the first free
-// one of the KLID's language) naming it, and that id as the next Preload
-// entry. A KLID of the form 0000LLLL needs no substitute.
-void planUserAdd(const UserSnapshot& user, const Text& klid, Plan& plan);
+// Add to `plan` what puts `klid` into a user's list under `language` when the
+// list does not name it yet, directly or through a substitute: a substitute
+// id dNNNLLLL (the first free one of that language) naming it, and that id as
+// the next Preload entry. A KLID 0000LLLL of the same language needs no
+// substitute.
+void planUserAdd(const UserSnapshot& user, const Text& klid, uint16_t language, Plan& plan);
+
+// ---- One user's list of keyboards ----------------------------------------------------
+// The language to list `klid` under for one user: the KLID's own when the
+// layout's language is fixed (--language, or the identity names one), else
+// the user's first language, so that adding the layout never gives anyone a
+// second input language; the KLID's when the list names no language.
+uint16_t listLanguage(const UserSnapshot& user, const Text& klid, bool languageFixed);
+
+// What InstallLayoutOrTip takes for `klid` under `language`: "LLLL:KLID",
+// upper case. Empty when `klid` is not 8 hex digits.
+Text layoutOrTipText(uint16_t language, const Text& klid);
+
+// The languages to take `klid` out of a user's list under, each once: first
+// the one listLanguage gives and that of every Preload entry naming it
+// (directly or through a substitute), `listed` of them, which a rollback
+// lists it under again; then the KLID's own, when none of those is it.
+// Returns how many of `out` it filled.
+inline constexpr size_t kMaxListLanguages = 8;
+size_t removalLanguages(const UserSnapshot& user, const Text& klid, bool languageFixed,
+                        uint16_t out[kMaxListLanguages], size_t& listed);
+
+// ---- Who runs the setup ------------------------------------------------------------------
+// An account as Windows names it: the user name and its domain (the computer's
+// name for a local account). `known` false: it could not be read.
+struct AccountName {
+    Text user;
+    Text domain;
+    bool known = false;
+};
+
+// Whether the setup runs as the user signed in to its session, the person at
+// the desk: both names known, whole and equal (without regard to ASCII case).
+// Anything unknown counts as another account, whose HKCU is not the desk's.
+bool sameAccount(const AccountName& own, const AccountName& session);
 
 // The language of a user's first keyboard: the last four hex digits of the
 // lowest-numbered Preload entry (a KLID or a substitute id, both end with

@@ -5,6 +5,7 @@
 // runtime: the entry point is `start`.
 #include <windows.h>
 #include <shellapi.h>
+#include <wtsapi32.h>
 
 #include "identity.h"
 #include "journal.h"
@@ -34,6 +35,9 @@ constexpr DWORD kRestartNeeded = ERROR_SUCCESS_REBOOT_REQUIRED;   // 3010, as in
 constexpr wchar_t kRecordKlid[] = L"KeyboardLayout";
 constexpr wchar_t kRecordLayoutId[] = L"LayoutId";
 constexpr wchar_t kRecordSignIn[] = L"SignInScreen";   // DWORD 1: also at the sign-in screen
+// DWORD 1: the language was given (--language), so every user's list has the
+// layout under the KLID's language rather than under their own first one.
+constexpr wchar_t kRecordLanguageGiven[] = L"LanguageGiven";
 
 // Active Setup: Windows runs StubPath once for each user at their next
 // sign-in (and again when Version rises), which adds the layout to the list
@@ -55,7 +59,9 @@ struct Options {
     bool     everyUser = false;   // every user's list at their next sign-in (Active Setup)
     bool     languageGiven = false;
     bool     relaunched = false;  // this is the elevated run the setup started itself
+    bool     deskLanguageGiven = false;
     uint16_t language = 0x0409;
+    uint16_t deskLanguage = 0;    // the elevated run: the first language of who started the setup
 };
 
 // Functions with paths on their stack stay apart ([[gnu::noinline]]): there
@@ -100,8 +106,8 @@ constexpr wchar_t kUsageText[] =
     L"                    and take it out of every user's list and the sign-in screen's\n"
     L"  --repair          register the installed layout again as it was (after a Windows update\n"
     L"                    removed it) and put back its files if they differ\n"
-    L"  --language XXXX   the language to list the layout under, as 4 hex digits\n"
-    L"                    (default: the installed copy's, else your first keyboard's)\n"
+    L"  --language XXXX   list the layout under this language (4 hex digits) for every user\n"
+    L"                    (default: under each user's own first language)\n"
     L"  --sign-in-screen  also offer the layout at the sign-in and lock screens\n"
     L"  --every-user      add the layout to the list of every user when they next sign in\n"
     L"  --enable-for-me   add the installed layout to your own list (no administrator rights)\n"
@@ -138,15 +144,17 @@ constexpr wchar_t kUsageText[] =
             o.relaunched = true;
         } else if (wideEqual(a, L"--help") || wideEqual(a, L"-h") || wideEqual(a, L"/?")) {
             o.help = true;
-        } else if (wideEqual(a, L"--language")) {
+        } else if (wideEqual(a, L"--language") || wideEqual(a, L"--desk-language")) {
+            const bool desk = a[2] == L'd';
             if (i + 1 == argc) {
-                error.add(L"--language needs a value, such as 0409");
+                error.add(a).add(L" needs a value, such as 0409");
                 ok = false;
-            } else if (!parseLanguage(Text::of(reinterpret_cast<const char16_t*>(argv[i + 1])), o.language)) {
-                error.add(L"--language ").add(argv[i + 1]).add(L": ").ascii(describe(Status::BadLanguage));
+            } else if (!parseLanguage(Text::of(reinterpret_cast<const char16_t*>(argv[i + 1])),
+                                      desk ? o.deskLanguage : o.language)) {
+                error.add(a).add(L" ").add(argv[i + 1]).add(L": ").ascii(describe(Status::BadLanguage));
                 ok = false;
             }
-            o.languageGiven = true;
+            (desk ? o.deskLanguageGiven : o.languageGiven) = true;
             ++i;
         } else {
             error.add(L"Unknown option ").add(a).add(L" (--help lists the options)");
@@ -277,61 +285,115 @@ InstallLayoutOrTipFn layoutOrTipFunction() {
         reinterpret_cast<void*>(GetProcAddress(input, "InstallLayoutOrTip")));
 }
 
-// "0409:A0000409": the language the KLID's last four digits name, and the KLID.
-bool layoutOrTip(const Text& klid, DWORD flags) {
+// `klid` under `language` ("0407:A0000409") into or out of a list: `flags`
+// say which list and which way.
+bool layoutOrTip(const Text& klid, uint16_t language, DWORD flags) {
     InstallLayoutOrTipFn fn = layoutOrTipFunction();
-    if (!fn || klid.length != 8) return false;
-    WideBuf<32> arg;
-    arg.add(wide(klid) + 4, 4).add(L":").add(wide(klid), 8);
-    for (size_t i = 0; i < arg.n; ++i)
-        if (arg.s[i] >= L'a' && arg.s[i] <= L'f') arg.s[i] = static_cast<wchar_t>(arg.s[i] - 32);
-    return fn(arg.s, flags) != FALSE;
+    const Text text = layoutOrTipText(language, klid);
+    if (!fn || text.empty()) return false;
+    return fn(wide(text), flags) != FALSE;
 }
 
-void reenable(const Plan& plan) {
-    for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], 0);
+// What a run took out of the current user's list, listed again when it fails.
+struct Listing {
+    Text     klid;
+    uint16_t language = 0;
+};
+struct Listings {
+    static constexpr size_t kMax = Plan::kMaxRemoved * kMaxListLanguages;
+    Listing item[kMax];
+    size_t  n = 0;
+};
+Listings gTakenOut;
+Listings gSignInTakenOut;   // out of the sign-in screen's list, once the run has succeeded
+
+// `klid` out of the current user's list under every language it may be
+// listed under there; the ones a rollback lists it under again are kept.
+void takeOut(const UserSnapshot& user, const Text& klid, bool languageFixed) {
+    uint16_t languages[kMaxListLanguages];
+    size_t listed = 0;
+    const size_t n = removalLanguages(user, klid, languageFixed, languages, listed);
+    for (size_t i = 0; i < n; ++i) {
+        layoutOrTip(klid, languages[i], kIlotUninstall);
+        if (i < listed && gTakenOut.n < Listings::kMax) gTakenOut.item[gTakenOut.n++] = Listing{klid, languages[i]};
+    }
 }
 
-// Whether this process runs under another account than the person at the
-// desk, as when an administrator's name and password answered the elevation
-// prompt: the owner of the shell's window (Explorer, started at sign-in) is
-// then not the owner of this process, and this HKCU is not theirs. No shell
-// window (a service, a server core, Wine) counts as the same account.
-[[gnu::noinline]] bool elevatedAsAnotherAccount() {
-    HWND shell = GetShellWindow();
-    DWORD pid = 0;
-    if (!shell || !GetWindowThreadProcessId(shell, &pid) || pid == 0) return false;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (!process) return false;
-    // TOKEN_USER and the SID after it; a SID takes at most 68 bytes.
-    alignas(8) unsigned char deskUser[128], ownUser[128];
-    DWORD size = 0;
+// The sign-in screen's listings of `klid`, taken out once the run has succeeded.
+void noteSignInListings(const UserSnapshot& user, const Text& klid, bool languageFixed) {
+    uint16_t languages[kMaxListLanguages];
+    size_t listed = 0;
+    const size_t n = removalLanguages(user, klid, languageFixed, languages, listed);
+    for (size_t i = 0; i < n && gSignInTakenOut.n < Listings::kMax; ++i)
+        gSignInTakenOut.item[gSignInTakenOut.n++] = Listing{klid, languages[i]};
+}
+
+void takeOutOfSignInScreen() {
+    for (size_t i = 0; i < gSignInTakenOut.n; ++i)
+        layoutOrTip(gSignInTakenOut.item[i].klid, gSignInTakenOut.item[i].language, kIlotUninstall | kIlotSignInScreen);
+}
+
+void reenable() {
+    for (size_t i = 0; i < gTakenOut.n; ++i) layoutOrTip(gTakenOut.item[i].klid, gTakenOut.item[i].language, 0);
+}
+
+// The name of an account by its SID, as Windows gives it.
+[[gnu::noinline]] AccountName accountOf(PSID sid) {
+    AccountName a;
+    wchar_t user[64], domain[64];
+    DWORD userLength = 64, domainLength = 64;
+    SID_NAME_USE use;
+    if (!LookupAccountSidW(nullptr, sid, user, &userLength, domain, &domainLength, &use)) return a;
+    a.user = Text::of(reinterpret_cast<const char16_t*>(user));
+    a.domain = Text::of(reinterpret_cast<const char16_t*>(domain));
+    a.known = true;
+    return a;
+}
+
+// One name of this session's signed-in user (WTSUserName, WTSDomainName).
+bool sessionText(WTS_INFO_CLASS which, Text& out) {
+    wchar_t* buffer = nullptr;
+    DWORD bytes = 0;
+    if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION, which, &buffer, &bytes) ||
+        !buffer)
+        return false;
+    out = Text::of(reinterpret_cast<const char16_t*>(buffer));
+    WTSFreeMemory(buffer);
+    return true;
+}
+
+// Whether this process runs as the person signed in at the desk, so that this
+// HKCU is theirs. It is not when an administrator's name and password answered
+// the elevation prompt, and not for a setup run as SYSTEM by a deployment
+// tool: the session's user (what the session manager says, which needs no
+// privilege to ask) is then another account than this process's token's. When
+// either cannot be told, it counts as another account.
+[[gnu::noinline]] bool runsAsDeskUser() {
+    alignas(8) unsigned char own[128];   // TOKEN_USER and its SID (at most 68 bytes)
     HANDLE token = nullptr;
-    bool known = OpenProcessToken(process, TOKEN_QUERY, &token) &&
-                 GetTokenInformation(token, TokenUser, deskUser, sizeof deskUser, &size);
+    DWORD size = 0;
+    const bool known = OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+                       GetTokenInformation(token, TokenUser, own, sizeof own, &size);
     if (token) CloseHandle(token);
-    CloseHandle(process);
-    token = nullptr;
-    known = known && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
-            GetTokenInformation(token, TokenUser, ownUser, sizeof ownUser, &size);
-    if (token) CloseHandle(token);
-    return known && !EqualSid(reinterpret_cast<TOKEN_USER*>(deskUser)->User.Sid,
-                              reinterpret_cast<TOKEN_USER*>(ownUser)->User.Sid);
+    AccountName self, desk;
+    if (known) self = accountOf(reinterpret_cast<TOKEN_USER*>(own)->User.Sid);
+    desk.known = sessionText(WTSUserName, desk.user) && sessionText(WTSDomainName, desk.domain);
+    return sameAccount(self, desk);
 }
 
 // The current user's entries for the KLIDs the plan removes: the tip first,
 // then whatever Preload and Substitutes still name. When the user's list
 // cannot be read, the tips are put back and gMessage says why.
-bool cleanUpUser(Plan& plan) {
+bool cleanUpUser(Plan& plan, bool languageFixed) {
     if (plan.removedCount == 0) return true;
-    for (size_t i = 0; i < plan.removedCount; ++i) layoutOrTip(plan.removed[i], kIlotUninstall);
     UserSnapshot user;
     DWORD error = 0;
     if (readUser(Hive{}, user, error)) {
+        for (size_t i = 0; i < plan.removedCount; ++i) takeOut(user, plan.removed[i], languageFixed);
         planUserCleanup(user, plan);
         if (plan.status == Status::Ok) return true;
     }
-    reenable(plan);
+    reenable();
     gMessage.clear().add(L"Cannot read your keyboard list: ").error(error);
     return false;
 }
@@ -355,9 +417,9 @@ DWORD failWith(const Options& o, const wchar_t* what) {
     return tell(o, kFailed, gMessage.s);
 }
 
-DWORD failRolledBack(const Options& o, const Plan& plan) {
+DWORD failRolledBack(const Options& o) {
     gJournal.rollback();
-    reenable(plan);
+    reenable();
     gMessage.clear().add(o.uninstall ? L"Uninstall failed: " : L"Setup failed: ").add(gJournal.failure());
     gMessage.add(L"\nEverything this run changed has been undone.");
     return tell(o, kFailed, gMessage.s);
@@ -378,7 +440,8 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
     return j.createDirectory(folder.s) && j.writeFile(copy.s, bytes, size);
 }
 
-[[gnu::noinline]] bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan, bool signIn) {
+[[gnu::noinline]] bool writeUninstallEntry(Journal& j, const Path& copy, const Plan& plan, bool signIn,
+                                           bool languageGiven) {
     const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()};
     Path folder, command, quiet;
     WideBuf<128> comments;
@@ -392,7 +455,8 @@ DWORD failRolledBack(const Options& o, const Plan& plan) {
            j.setString(key, L"QuietUninstallString", quiet.s) && j.setDword(key, L"NoModify", 1) &&
            j.setDword(key, L"NoRepair", 1) && j.setString(key, kRecordKlid, wide(plan.klid)) &&
            j.setString(key, kRecordLayoutId, WideBuf<8>().hex(plan.layoutId, 4).s) &&
-           (!signIn || j.setDword(key, kRecordSignIn, 1));
+           (!signIn || j.setDword(key, kRecordSignIn, 1)) &&
+           (!languageGiven || j.setDword(key, kRecordLanguageGiven, 1));
 }
 
 // ---- The setup's record ---------------------------------------------------------------------------
@@ -400,7 +464,14 @@ struct Record {
     Text klid;       // empty when the setup is not installed
     Text layoutId;
     bool signIn = false;
+    bool languageGiven = false;
 };
+
+bool dwordIsOne(HKEY h, const wchar_t* name) {
+    DWORD type = 0, value = 0, size = sizeof value;
+    return RegQueryValueExW(h, name, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+           type == REG_DWORD && value == 1;
+}
 
 Record readRecord() {
     const RegKey key{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()};
@@ -408,14 +479,16 @@ Record readRecord() {
     r.klid = readString(key, kRecordKlid);
     r.layoutId = readString(key, kRecordLayoutId);
     if (HKEY h = openKey(key, KEY_QUERY_VALUE)) {
-        DWORD type = 0, value = 0, size = sizeof value;
-        r.signIn = RegQueryValueExW(h, kRecordSignIn, nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) ==
-                       ERROR_SUCCESS &&
-                   type == REG_DWORD && value == 1;
+        r.signIn = dwordIsOne(h, kRecordSignIn);
+        r.languageGiven = dwordIsOne(h, kRecordLanguageGiven);
         RegCloseKey(h);
     }
     return r;
 }
+
+// Whether every user's list has the layout under the KLID's language: the
+// language was given, now or when it was installed, or the identity names one.
+bool languageFixed(const Record& record) { return record.languageGiven || gId.language != 0; }
 
 bool keyExists(const RegKey& key) {
     HKEY h = openKey(key, KEY_READ);
@@ -466,8 +539,8 @@ void startHivePlan(const Plan* from) {
 // Every hive's entries for the KLIDs `plan` removes, and with them each
 // user's copy of our Active Setup entry (on uninstall always), so that Active
 // Setup runs again for them for the layout that takes their place or a later
-// install. `signInListed`: the sign-in screen's list named one of them.
-[[gnu::noinline]] bool cleanUpHives(Journal& j, const Plan& plan, bool uninstalling, bool& signInListed) {
+// install. The sign-in screen's listings of them are noted in gSignInTakenOut.
+[[gnu::noinline]] bool cleanUpHives(Journal& j, const Plan& plan, bool uninstalling, bool languageFixed) {
     DWORD index = 0;
     WideBuf<128> name;
     while (nextHive(index, name)) {
@@ -480,7 +553,8 @@ void startHivePlan(const Plan* from) {
             planUserCleanup(gHiveUser, gHivePlan);
             if (gHivePlan.status != Status::Ok)
                 return j.failureText().add(L"HKEY_USERS\\").add(name.s).add(L": ").ascii(describe(gHivePlan.status)), false;
-            if (gHivePlan.opCount && sameNameNoCase(name.s, L".DEFAULT")) signInListed = true;
+            if (gHivePlan.opCount && sameNameNoCase(name.s, L".DEFAULT"))
+                for (size_t i = 0; i < plan.removedCount; ++i) noteSignInListings(gHiveUser, plan.removed[i], languageFixed);
             if (!applyPlan(gHivePlan, j, hive)) return false;
         }
         if (uninstalling || plan.removedCount) {
@@ -492,14 +566,16 @@ void startHivePlan(const Plan* from) {
     return true;
 }
 
-// The layout in the list the sign-in and lock screens use.
-[[gnu::noinline]] bool addToSignInScreen(Journal& j, const Text& klid) {
+// The layout in the list the sign-in and lock screens use, under `language`
+// (that list's first one unless the language is fixed).
+[[gnu::noinline]] bool addToSignInScreen(Journal& j, const Text& klid, bool languageFixed, uint16_t& language) {
     const Hive hive{HKEY_USERS, L".DEFAULT"};
     DWORD error = 0;
     if (!readUser(hive, gHiveUser, error))
         return j.failureText().add(L"Cannot read the sign-in screen's keyboard list: ").error(error), false;
     startHivePlan(nullptr);
-    planUserAdd(gHiveUser, klid, gHivePlan);
+    language = listLanguage(gHiveUser, klid, languageFixed);
+    planUserAdd(gHiveUser, klid, language, gHivePlan);
     if (gHivePlan.status != Status::Ok)
         return j.failureText().add(L"The sign-in screen's keyboard list: ").ascii(describe(gHivePlan.status)), false;
     return applyPlan(gHivePlan, j, hive);
@@ -534,19 +610,32 @@ void startHivePlan(const Plan* from) {
     return true;
 }
 
-// The language to list the layout under: the one asked for, else the
-// installed copy's, else the one the identity names, else that of the first
-// keyboard of the person at the desk (of the sign-in screen when this runs
-// under another account), else 0409.
+// The language of the layout's KLID: the one asked for, else the installed
+// copy's, else the one the identity names, else that of the first keyboard of
+// whoever started the setup (the elevated run is told it; the sign-in
+// screen's when this runs under another account), else 0409.
 [[gnu::noinline]] uint16_t chooseLanguage(const Options& o, const Record& record, bool otherAccount) {
     uint16_t language = o.language;
     if (o.languageGiven || klidLanguage(record.klid, language)) return language;
     if (gId.language) return gId.language;
+    if (o.deskLanguageGiven) return o.deskLanguage;
     DWORD error = 0;
-    const Hive hive = otherAccount ? Hive{HKEY_USERS, L".DEFAULT"} : Hive{};
+    const Hive hive = otherAccount || o.relaunched ? Hive{HKEY_USERS, L".DEFAULT"} : Hive{};
     if (readUser(hive, gHiveUser, error) && firstLanguage(gHiveUser, language)) return language;
     return o.language;
 }
+
+// The installed layout into the current user's list, under their first
+// language unless the language is fixed. False when Windows did not add it.
+[[gnu::noinline]] bool addToMyList(const Record& record) {
+    DWORD error = 0;
+    UserSnapshot user;
+    if (!readUser(Hive{}, user, error)) user = UserSnapshot{};
+    return layoutOrTip(record.klid, listLanguage(user, record.klid, languageFixed(record)), 0);
+}
+
+// The one sentence on how to switch to the layout when it is in your list.
+constexpr wchar_t kSwitchTo[] = L"press Windows key + Space to switch to it";
 
 [[gnu::noinline]] DWORD install(const Options& o) {
     if (!snapshotLayouts()) return tell(o, kFailed, gMessage.s);
@@ -554,7 +643,12 @@ void startHivePlan(const Plan* from) {
     // the registration is gone, and its language stays unless --language
     // names another.
     const Record record = readRecord();
-    const bool otherAccount = elevatedAsAnotherAccount();
+    // Whose list this run adds the layout to: the elevated run the setup
+    // started leaves it to the run that started it, which is the person at the
+    // desk; a run started elevated does it when it runs as that person, and
+    // otherwise leaves it to Active Setup at their next sign-in.
+    const bool otherAccount = !o.relaunched && !runsAsDeskUser();
+    const bool enableHere = o.enable && !o.relaunched && !otherAccount;
     const uint16_t language = chooseLanguage(o, record, otherAccount);
     if (o.repair && record.klid.empty())
         return failWith(o, WideBuf<128>().add(L"There is no installed ").add(gId.layoutText)
@@ -563,29 +657,30 @@ void startHivePlan(const Plan* from) {
     gSnapshot.keptLayoutId = record.layoutId;
     planInstall(gSnapshot, gId, language, gPlan);
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Setup refused: ").ascii(describe(gPlan.status)).s);
-    if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
+    if (!cleanUpUser(gPlan, languageFixed(record))) return tell(o, kFailed, gMessage.s);
 
-    // The per-user step belongs to the person at the desk: when this runs
-    // under another account, Active Setup does it at their next sign-in.
+    Record now = record;
+    now.klid = gPlan.klid;
+    now.languageGiven = o.languageGiven || record.languageGiven;
     const bool signIn = o.signIn || record.signIn;
     const bool everyUser = o.everyUser || otherAccount ||
                            keyExists(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, activeSetupId()});
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
     Path copy;
-    bool signInListedOld = false;
+    uint16_t signInLanguage = 0;
     // The key first, the program's entry and the users' lists next, the
     // images last: a file in use is then the last thing to wait for a restart.
     if (!applyPlan(gPlan, gJournal) || !keepSetupCopy(gJournal, copy) ||
-        !writeUninstallEntry(gJournal, copy, gPlan, signIn) || !cleanUpHives(gJournal, gPlan, false, signInListedOld) ||
-        (signIn && !addToSignInScreen(gJournal, gPlan.klid)) || (everyUser && !writeActiveSetup(gJournal, copy)) ||
-        !placeImages(gJournal, machine, wow64))
-        return failRolledBack(o, gPlan);
+        !writeUninstallEntry(gJournal, copy, gPlan, signIn, now.languageGiven) ||
+        !cleanUpHives(gJournal, gPlan, false, languageFixed(record)) ||
+        (signIn && !addToSignInScreen(gJournal, gPlan.klid, languageFixed(now), signInLanguage)) ||
+        (everyUser && !writeActiveSetup(gJournal, copy)) || !placeImages(gJournal, machine, wow64))
+        return failRolledBack(o);
 
-    for (size_t i = 0; signInListedOld && i < gPlan.removedCount; ++i)
-        layoutOrTip(gPlan.removed[i], kIlotUninstall | kIlotSignInScreen);
-    if (signIn) layoutOrTip(gPlan.klid, kIlotSignInScreen);
-    const bool enabled = o.enable && !otherAccount && layoutOrTip(gPlan.klid, 0);
+    takeOutOfSignInScreen();
+    if (signIn) layoutOrTip(gPlan.klid, signInLanguage, kIlotSignInScreen);
+    const bool enabled = enableHere && addToMyList(now);
     gMessage.clear().add(productName()).add(L" ").add(gId.version);
     switch (gPlan.outcome) {
     case Outcome::Fresh: gMessage.add(L" is installed"); break;
@@ -599,13 +694,15 @@ void startHivePlan(const Plan* from) {
     gMessage.add(L".\n\n");
     // One sentence: how to switch to it, and whether a restart is still due.
     if (enabled)
-        gMessage.add(L"It is in your list of keyboards now: press Windows key + Space to switch to it");
+        gMessage.add(L"It is in your list of keyboards now: ").add(kSwitchTo);
+    else if (o.relaunched && o.enable)
+        gMessage.add(L"It joins your list of keyboards when this setup closes: ").add(kSwitchTo);
     else if (otherAccount)
         gMessage.add(L"The setup ran under another account, so the layout joins the list of whoever signs in next "
                      L"(sign out and in again), where Windows key + Space switches to it");
     else
         gMessage.add(L"Add it under Settings > Time & language > Language & region > (your language) > Keyboards, "
-                     L"then press Windows key + Space to switch to it");
+                     L"then ").add(kSwitchTo);
     gMessage.add(gJournal.restartNeeded()
                      ? L"; an older copy of the layout is in use, so restart Windows to finish replacing it."
                      : L"; nothing waits for a restart.");
@@ -620,10 +717,9 @@ DWORD enableForMe(const Options& o) {
     uint16_t language = 0;
     if (!klidLanguage(record.klid, language))
         return failWith(o, WideBuf<128>().add(gId.layoutText).add(L" is not installed; nothing to add.").s);
-    if (!layoutOrTip(record.klid, 0))
+    if (!addToMyList(record))
         return failWith(o, WideBuf<256>().add(L"Windows did not add keyboard layout ").add(record.klid).add(L" to your list.").s);
-    gMessage.clear().add(L"Keyboard layout ").add(record.klid).add(L" is in your list of keyboards now: "
-                                                                   L"press Windows key + Space to switch to it.");
+    gMessage.clear().add(L"Keyboard layout ").add(record.klid).add(L" is in your list of keyboards now: ").add(kSwitchTo).add(L".");
     return tell(o, kDone, gMessage.s);
 }
 
@@ -666,18 +762,17 @@ bool uninstallEntryExists() {
         if (klidLanguage(record.klid, language)) gPlan.removed[gPlan.removedCount++] = record.klid;
     }
     if (gPlan.status != Status::Ok) return failWith(o, WideBuf<256>().add(L"Uninstall refused: ").ascii(describe(gPlan.status)).s);
-    if (!cleanUpUser(gPlan)) return tell(o, kFailed, gMessage.s);
+    const bool fixed = languageFixed(readRecord());
+    if (!cleanUpUser(gPlan, fixed)) return tell(o, kFailed, gMessage.s);
 
     bool wow64 = false;
     const Machine machine = nativeMachine(wow64);
-    bool signInListed = false;
-    if (!applyPlan(gPlan, gJournal) || !cleanUpHives(gJournal, gPlan, true, signInListed) ||
+    if (!applyPlan(gPlan, gJournal) || !cleanUpHives(gJournal, gPlan, true, fixed) ||
         !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kActiveSetupPath, activeSetupId()}) ||
         !gJournal.deleteKey(RegKey{HKEY_LOCAL_MACHINE, kUninstallPath, uninstallKey()}) ||
         !removeImagesAndCopy(gJournal, machine, wow64))
-        return failRolledBack(o, gPlan);
-    for (size_t i = 0; signInListed && i < gPlan.removedCount; ++i)
-        layoutOrTip(gPlan.removed[i], kIlotUninstall | kIlotSignInScreen);
+        return failRolledBack(o);
+    takeOutOfSignInScreen();
 
     gMessage.clear().add(productName()).add(L" is removed");
     if (gPlan.removedCount) {
@@ -693,8 +788,8 @@ bool uninstallEntryExists() {
 // The program runs as its caller (so that Active Setup can run
 // --enable-for-me for a user without rights); everything else asks Windows to
 // run it again elevated, with the same arguments, and reports that run's exit
-// code.
-[[gnu::noinline]] DWORD runElevated(const Options& o) {
+// code. `deskLanguage`: the caller's first language, for the KLID, or 0.
+[[gnu::noinline]] DWORD runElevated(const Options& o, uint16_t deskLanguage) {
     wchar_t own[MAX_PATH];
     const DWORD n = GetModuleFileNameW(nullptr, own, MAX_PATH);
     if (n == 0 || n >= MAX_PATH) return tell(o, kFailed, L"Cannot find this program's own file.");
@@ -709,6 +804,7 @@ bool uninstallEntryExists() {
     while (*rest == L' ' || *rest == L'\t') ++rest;
     static WideBuf<8192> arguments;
     arguments.add(rest).add(*rest ? L" --elevated-run" : L"--elevated-run");
+    if (deskLanguage) arguments.add(L" --desk-language ").hex(deskLanguage, 4);
     if (arguments.cut) return tell(o, kUsage, L"The command line is too long.");
 
     SHELLEXECUTEINFOW run{};
@@ -730,6 +826,32 @@ bool uninstallEntryExists() {
     DWORD code = kFailed;
     if (!GetExitCodeProcess(run.hProcess, &code)) code = kFailed;
     CloseHandle(run.hProcess);
+    return code;
+}
+
+// The setup started without administrator rights, as the person at the desk
+// (whoever answered the elevation prompt): the elevated run changes the
+// machine, then this run changes the desk's own list, which that run cannot
+// reach when another account's password elevated it. So the layout is ready
+// at once either way.
+[[gnu::noinline]] DWORD runForDesk(const Options& o) {
+    const Record before = readRecord();
+    DWORD error = 0;
+    uint16_t first = 0;
+    UserSnapshot user;
+    if (!readUser(Hive{}, user, error) || !firstLanguage(user, first)) first = 0;
+    const DWORD code = runElevated(o, first);
+    if (code != kDone && code != kRestartNeeded) return code;
+    const Record after = readRecord();
+    // The layout this run replaced or removed out of the running session.
+    if (!before.klid.empty() && (o.uninstall || !before.klid.sameName(after.klid))) {
+        if (!readUser(Hive{}, user, error)) user = UserSnapshot{};
+        takeOut(user, before.klid, languageFixed(before));
+    }
+    if (o.uninstall || !o.enable || after.klid.empty() || addToMyList(after)) return code;
+    gMessage.clear().add(L"Windows did not add keyboard layout ").add(after.klid).add(L" to your list: add it under "
+                         L"Settings > Time & language > Language & region > (your language) > Keyboards.");
+    tell(o, kFailed, gMessage.s);
     return code;
 }
 
@@ -763,7 +885,7 @@ DWORD run() {
     }
     if (o.enableForMe) return enableForMe(o);
     if (!elevated()) {
-        if (!o.relaunched) return runElevated(o);
+        if (!o.relaunched) return runForDesk(o);
         return tell(o, kFailed, L"The setup changes Windows for every user and needs administrator rights: "
                                 L"run it as administrator.");
     }

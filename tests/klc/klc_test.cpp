@@ -81,6 +81,17 @@ TEST(Klc, AHandWrittenSourceTypesAsItSays) {
     EXPECT_EQ(klc::parseKlc(written).tables, L);
 }
 
+// A key on a second code after E0 (the keypad's / also on e015) keeps both
+// codes through a written source: its row goes on the first, the second gets
+// a row of its own.
+TEST(Klc, ASecondCodeAfterE0ComesBackThroughAWrittenSource) {
+    std::string source = kSource;
+    const std::string space = "39\tSPACE\t\t0\t0020\t0020\n";
+    source.insert(source.find(space) + space.size(), "e015\tDIVIDE\t\t0\t002f\t002f\n");
+    const LayoutSource s = klc::parseKlc(bytes(source), "test.klc");
+    EXPECT_EQ(klc::parseKlc(klc::writeKlc(s)).tables, s.tables);
+}
+
 // What a .klc source cannot say, set alike: the root's keyboard type, the
 // modifier record, the E0 and E1 lists, and row sizes beyond the cells.
 Layout sayable(Layout L) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The release bundle made twice from one build folder is the same bytes, and
-# holds the setups, the images, the pictures, the Linux and macOS files and the README.
+# holds the setups, the images, the pictures, the Linux and macOS files and the
+# README, which says the setups are not signed.
 #
 #   bundle_test.sh scripts/package BUILD_DIR WORKDIR
 set -euo pipefail
@@ -22,5 +23,7 @@ for f in README.txt kbdQelvo-setup-x86.exe kbdQelvo-setup-x64.exe kbdQelvo-setup
          macos/kbdQelvo.bundle/Contents/Info.plist macos/kbdQelvo.bundle/Contents/Resources/kbdQelvo.keylayout; do
     grep -qx "  $name/$f" <<<"$listing" || { echo "FAIL: $f is not in $name.zip"; status=1; }
 done
+unzip -p "$one" "$name/README.txt" | grep -q "The setup is not signed" ||
+    { echo "FAIL: the unsigned bundle's README does not say it is not signed"; status=1; }
 echo "$(basename "$one"): $(stat -c %s "$one") bytes, $(grep -c "^  $name/" <<<"$listing") files, identical twice"
 exit $status

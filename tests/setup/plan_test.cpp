@@ -381,14 +381,14 @@ TEST(SetupPlan, AddingToAUserListUsesAFreeSubstituteOnceAndUninstallTakesItOutAg
     const Registry before = r;
 
     Plan plan;
-    planUserAdd(r.user(), Text::ascii("a0000409"), plan);
+    planUserAdd(r.user(), Text::ascii("a0000409"), 0x0409, plan);
     r.apply(plan);
     EXPECT_EQ(r.substitutes.at(u"d0020409"), u"a0000409");
     EXPECT_EQ(r.preload.at(u"5"), u"d0020409");
     Plan again, base;
-    planUserAdd(r.user(), Text::ascii("A0000409"), again);   // listed already, in any case
+    planUserAdd(r.user(), Text::ascii("A0000409"), 0x0409, again);   // listed already, in any case
     EXPECT_EQ(again.opCount, 0u);
-    planUserAdd(r.user(), Text::ascii("00000809"), base);    // a base layout needs no substitute
+    planUserAdd(r.user(), Text::ascii("00000809"), 0x0809, base);    // a base layout needs no substitute
     ASSERT_EQ(base.opCount, 1u);
     EXPECT_EQ(base.ops[0].where, Where::Preload);
     EXPECT_EQ(ascii(base.ops[0].data), "00000809");
@@ -399,6 +399,62 @@ TEST(SetupPlan, AddingToAUserListUsesAFreeSubstituteOnceAndUninstallTakesItOutAg
     r.apply(plan);
     EXPECT_EQ(r.preload, (Values{{u"1", u"00000409"}, {u"2", u"d0010409"}, {u"3", u"00000407"}}));
     EXPECT_EQ(r.substitutes, before.substitutes);
+}
+
+// A user whose first language is German gets our 0409 layout under German:
+// no second language. With the language fixed, under the KLID's. Taking it
+// out names every language it may be listed under; a rollback lists it again
+// only under those it was listed under.
+TEST(SetupPlan, AUserGetsTheLayoutUnderTheirFirstLanguageUnlessTheLanguageIsFixed) {
+    Registry r;
+    const Text ours = Text::ascii("a0010409");
+    r.preload = {{u"1", u"00000407"}, {u"2", u"00000409"}};
+    EXPECT_EQ(ascii(layoutOrTipText(listLanguage(r.user(), ours, false), ours)), "0407:A0010409");
+    EXPECT_EQ(ascii(layoutOrTipText(listLanguage(r.user(), ours, true), ours)), "0409:A0010409");
+    r.preload = {{u"1", u"00000407"}};
+    Plan plan;
+    planUserAdd(r.user(), ours, listLanguage(r.user(), ours, false), plan);
+    r.apply(plan);
+    EXPECT_EQ(r.preload, (Values{{u"1", u"00000407"}, {u"2", u"d0010407"}}));
+    EXPECT_EQ(r.substitutes, (Values{{u"d0010407", u"a0010409"}}));
+    Plan usBase;   // a base layout of another language needs a substitute too
+    planUserAdd(Registry{}.user(), Text::ascii("00000409"), 0x0407, usBase);
+    ASSERT_EQ(usBase.opCount, 2u);
+    EXPECT_EQ(ascii(usBase.ops[0].name), "d0010407");
+
+    uint16_t languages[kMaxListLanguages];
+    size_t listed = 0;
+    ASSERT_EQ(removalLanguages(r.user(), ours, false, languages, listed), 2u);
+    EXPECT_EQ(listed, 1u);
+    EXPECT_EQ(languages[0], 0x0407);
+    EXPECT_EQ(languages[1], 0x0409);
+    // Fixed to 0409 but listed under 0407 (the user moved it): both are listed.
+    ASSERT_EQ(removalLanguages(r.user(), ours, true, languages, listed), 2u);
+    EXPECT_EQ(listed, 2u);
+    r.preload.clear();
+    EXPECT_EQ(removalLanguages(r.user(), Text::ascii("not a klid"), false, languages, listed), 0u);
+    EXPECT_TRUE(layoutOrTipText(0x0409, Text::ascii("a001040")).empty());
+}
+
+// The person at the desk is the session's user; anything unknown or cut
+// short counts as another account (fails closed).
+TEST(SetupPlan, OnlyTheSessionsOwnUserIsTheSameAccount) {
+    auto account = [](const char* user, const char* domain, bool known = true) {
+        AccountName a;
+        a.user = Text::ascii(user);
+        a.domain = Text::ascii(domain);
+        a.known = known;
+        return a;
+    };
+    const AccountName me = account("Ada", "PC-7");
+    EXPECT_TRUE(sameAccount(me, account("ADA", "pc-7")));
+    EXPECT_FALSE(sameAccount(me, account("Admin", "PC-7")));
+    EXPECT_FALSE(sameAccount(me, account("Ada", "CORP")));
+    EXPECT_FALSE(sameAccount(me, account("", "")));   // no one signed in: a service's session
+    EXPECT_FALSE(sameAccount(me, account("Ada", "PC-7", false)));
+    EXPECT_FALSE(sameAccount(account("Ada", "PC-7", false), me));
+    const char* longName = "a-user-name-longer-than-any-text-holds";
+    EXPECT_FALSE(sameAccount(account(longName, "PC-7"), account(longName, "PC-7")));
 }
 
 TEST(SetupPlan, TheFirstLanguageIsThatOfTheLowestNumberedKeyboard) {

@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
 # The x64 setup in a Wine prefix filled with a registry like a Windows
-# machine's: install, install again, uninstall, and an install that fails
-# half-way. Prints the registry and the files before and after each step.
+# machine's: install, install again, repair, a restart left waiting, uninstall,
+# failures half-way, and a run elevated with another account's password.
+# Prints the registry and the files before and after each step.
 #
-#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR INPUT.dll
+#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR STANDINS IDENTITY SETUP_X86 SETUP_ARM64
 #
-# INPUT.dll is a stand-in for the system's input.dll that records each
-# InstallLayoutOrTip call in $KBD_INPUT_LOG; the calls are checked too.
+# STANDINS is the folder of tests/setup/standins' build: input.dll, a stand-in
+# for the system's that records each InstallLayoutOrTip call in
+# $KBD_INPUT_LOG (the calls are checked too), wtsapi32.dll, which names
+# another user as the session's, and hold.exe, which keeps a file in use.
+# IDENTITY and the other two setups make the winget manifest, whose entry is
+# checked against the one the setup writes.
 #
 # Needs WINEPREFIX (a prefix made by scripts/wine --prepare). Exit 0 when
 # every check holds; each failed check prints one line starting "FAIL".
 set -uo pipefail
-SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5 INPUT_DLL=$6
+SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5 STANDINS=$6 IDENTITY=$7 SETUP_X86=$8 SETUP_ARM64=$9
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WINE=$ROOT/scripts/wine
 : "${WINEPREFIX:?WINEPREFIX must name the prepared prefix}"
@@ -34,12 +39,12 @@ mkdir -p "$WORK"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 winpath() { echo "Z:${1//\//\\}"; }
-cp "$INPUT_DLL" "$C/windows/system32/input.dll"
+cp "$STANDINS/input.dll" "$C/windows/system32/input.dll"
 trap 'rm -f "$C/windows/system32/input.dll"' EXIT
 export KBD_INPUT_LOG
 KBD_INPUT_LOG=$(winpath "$WORK/input-calls.txt")
 # The InstallLayoutOrTip calls since the last look, one "STRING 0xFLAGS" a line.
-calls() { tr -d '\r' <"$WORK/input-calls.txt" 2>/dev/null | tr '\n' ';'; rm -f "$WORK/input-calls.txt"; }
+calls() { [ -f "$WORK/input-calls.txt" ] && tr -d '\r' <"$WORK/input-calls.txt" | tr '\n' ';'; rm -f "$WORK/input-calls.txt"; }
 
 # One Wine start runs a batch of commands (each start costs seconds).
 batch() {  # NAME, then the lines of the batch
@@ -78,7 +83,7 @@ files() {
 run_setup() {  # NAME ARGS...: runs the setup, prints what it said and its exit code
     local name=$1
     shift
-    "$WINE" "$SETUP" "$@" >"$WORK/$name.out" 2>&1
+    "$WINE" "${RUN_SETUP_EXE:-$SETUP}" "$@" >"$WORK/$name.out" 2>&1
     local rc=$?
     echo "\$ kbdQelvo-setup.exe $*   (exit $rc)"
     sed 's/^/  | /' "$WORK/$name.out"
@@ -104,9 +109,11 @@ files
 # ---- Install
 echo
 echo "== Install"
-run_setup install --quiet || fail "install exited non-zero"
+# The sign-in screen's first language is German (0407), the user's English
+# (0409): each list gets the layout under its own first language.
+run_setup install --quiet --sign-in-screen || fail "install exited non-zero"
 got=$(calls)
-[ "$got" = "0409:A0010409 0x00000000;" ] || fail "install called InstallLayoutOrTip as '$got'"
+[ "$got" = "0407:A0010409 0x00000024;0409:A0010409 0x00000000;" ] || fail "install called InstallLayoutOrTip as '$got'"
 grep -q "in your list of keyboards now: press Windows key + Space to switch to it; nothing waits for a restart.$" \
     "$WORK/install.out" || fail "the message does not say how to switch and that nothing waits for a restart"
 snapshot install
@@ -124,6 +131,9 @@ grep -q '^"Layout File"="kbdQelvo.dll"$' <<<"$block" || fail "Layout File"
 grep -q '^"Layout Text"="Qelvo Keyboard Layout"$' <<<"$block" || fail "Layout Text"
 [ "$(grep -ic "^\"Layout Id\"=\"$id\"$" "$WORK/install.txt")" = 1 ] || fail "Layout Id $id is not unique"
 [ "$id" = 00f9 ] || fail "Layout Id $id, expected 00f9 (one above the highest, 00f8)"
+signin=$(awk -v RS= 'tolower($0) ~ /hkey_users\\.default\\keyboard layout/' "$WORK/install.txt")
+grep -q '^"2"="d0010407"$' <<<"$signin" && grep -q '^"d0010407"="a0010409"$' <<<"$signin" ||
+    fail "the sign-in screen's list does not name a0010409 under its own language, through substitute d0010407"
 # Everything that was there is still there, unchanged: the diff only adds.
 diff "$WORK/before.txt" "$WORK/install.txt" | grep -q '^<' && fail "install changed or removed existing registry lines"
 cmp -s "$SYS32" "$IMAGE_X64" || fail "system32\\kbdQelvo.dll is not the x64 image"
@@ -131,6 +141,24 @@ cmp -s "$WOW64" "$IMAGE_WOW64" || fail "syswow64\\kbdQelvo.dll is not the WOW64 
 cmp -s "$KEPT/kbdQelvo-setup.exe" "$SETUP" || fail "the kept setup is not this setup"
 grep -q '"UninstallString"=.*kbdQelvo-setup.exe\\" --uninstall"' "$WORK/install.txt" || fail "no uninstall command"
 files >"$WORK/files-install.txt"
+# The winget manifest describes the entry this install wrote in the list of programs.
+mkdir -p "$WORK/setups"
+for m in x86:$SETUP_X86 x64:$SETUP arm64:$SETUP_ARM64; do ln -s "$(realpath "${m#*:}")" "$WORK/setups/kbdQelvo-setup-${m%%:*}.exe"; done
+"$ROOT/scripts/winget" "$IDENTITY" "$WORK/setups" https://example.invalid "$WORK/winget" >/dev/null ||
+    fail "scripts/winget failed"
+manifest_entry=$(python3 -c 'import sys, yaml
+e = yaml.safe_load(open(sys.argv[1], encoding="utf-8"))["AppsAndFeaturesEntries"][0]
+print("ProductCode=" + e["ProductCode"])
+for k in ("DisplayName", "DisplayVersion", "Publisher"): print(k + "=" + str(e[k]))' "$WORK"/winget/*/*.installer.yaml)
+written_entry=$(awk -v RS= '/Uninstall\\kbdQelvo\]/' "$WORK/install.txt" |
+    sed -n -e 's/^\[.*\\Uninstall\\\(.*\)\]$/ProductCode=\1/p' \
+           -e 's/^"\(DisplayName\|DisplayVersion\|Publisher\)"="\(.*\)"$/\1=\2/p')
+if [ "$manifest_entry" = "$written_entry" ]; then
+    echo "== The winget manifest's entry is the one the setup wrote: $(tr '\n' ' ' <<<"$manifest_entry")"
+else
+    fail "the winget manifest's entry differs from the one the setup wrote:"
+    diff <(echo "$manifest_entry") <(echo "$written_entry") | sed 's/^/  /'
+fi
 
 # ---- Install again: nothing changes
 echo
@@ -138,7 +166,7 @@ echo "== Second install"
 sleep 1   # a rewritten file would show a new mtime
 run_setup again --quiet || fail "second install exited non-zero"
 got=$(calls)
-[ "$got" = "0409:A0010409 0x00000000;" ] || fail "the second install called InstallLayoutOrTip as '$got'"
+[ "$got" = "0407:A0010409 0x00000024;0409:A0010409 0x00000000;" ] || fail "the second install called InstallLayoutOrTip as '$got'"
 snapshot again
 if cmp -s "$WORK/install.txt" "$WORK/again.txt"; then
     echo "== After the second install: registry export identical to the one after the first"
@@ -154,12 +182,14 @@ files
 # ---- Repair: a feature update drops the layout's key and leaves the files;
 # here the system32 image is damaged too
 echo
-echo "== The layout's key deleted, system32\\kbdQelvo.dll damaged; --repair (then the key deleted again; a plain run)"
-batch dropped "reg delete \"$LAYOUTS\\$klid\" /f >nul"
+echo "== The layout's key and the sign-in screen's entries deleted, system32\\kbdQelvo.dll damaged; --repair"
+echo "   (then the key deleted again; a plain run)"
+batch dropped "reg delete \"$LAYOUTS\\$klid\" /f >nul" "reg delete \"$SIGNIN\\Preload\" /v 2 /f >nul" \
+    "reg delete \"$SIGNIN\\Substitutes\" /v d0010407 /f >nul"
 printf 'not a layout' >"$SYS32"
 run_setup repair --quiet --repair || fail "repair exited non-zero"
 got=$(calls)
-[ "$got" = "0409:A0010409 0x00000000;" ] || fail "repair called InstallLayoutOrTip as '$got'"
+[ "$got" = "0407:A0010409 0x00000024;0409:A0010409 0x00000000;" ] || fail "repair called InstallLayoutOrTip as '$got'"
 grep -q "is repaired" "$WORK/repair.out" || fail "the repair message does not say it repaired"
 snapshot repair
 cmp -s "$WORK/again.txt" "$WORK/repair.txt" ||
@@ -168,12 +198,42 @@ cmp -s "$SYS32" "$IMAGE_X64" || fail "repair did not put back system32\\kbdQelvo
 # The same by simply running the setup again
 batch dropped-again "reg delete \"$LAYOUTS\\$klid\" /f >nul"
 run_setup rerun --quiet || fail "the run after the key was deleted exited non-zero"
-calls >/dev/null
+got=$(calls)
+[ "$got" = "0407:A0010409 0x00000024;0409:A0010409 0x00000000;" ] || fail "the run after the key was deleted called InstallLayoutOrTip as '$got'"
 snapshot rerun
 cmp -s "$WORK/again.txt" "$WORK/rerun.txt" ||
     { fail "a second run did not register the layout as before:"; diff -u "$WORK/again.txt" "$WORK/rerun.txt" | sed 's/^/  /'; }
 echo "== After repair: registry export identical to the one before the key was deleted; files"
 files
+
+# ---- A restart left waiting: the installed image differs and is in use
+echo
+echo "== system32\\kbdQelvo.dll damaged and held open; the setup again"
+printf 'not a layout' >"$SYS32"
+export KBD_HOLD_FILE KBD_HOLD_READY KBD_HOLD_STOP
+KBD_HOLD_FILE='C:\windows\system32\kbdQelvo.dll'
+KBD_HOLD_READY=$(winpath "$WORK/held") KBD_HOLD_STOP=$(winpath "$WORK/release")
+SESSION='HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Control\Session Manager'
+batch in-use "start \"\" $(winpath "$STANDINS/hold.exe")" \
+    "set n=0" ":wait" "set /a n+=1" "if %n% gtr 200000 goto held" "if not exist $KBD_HOLD_READY goto wait" ":held" \
+    "$(winpath "$SETUP") --quiet" "echo exit %ERRORLEVEL%" \
+    "echo x >$KBD_HOLD_STOP" \
+    "reg query \"$SESSION\" /v PendingFileRenameOperations" \
+    "reg delete \"$SESSION\" /v PendingFileRenameOperations /f >nul"
+sed 's/^/  | /' "$WORK/in-use.out"
+[ -f "$WORK/held" ] || fail "hold.exe did not hold system32\\kbdQelvo.dll"
+grep -q '^exit 3010' "$WORK/in-use.out" || fail "the setup with its image in use did not exit 3010"
+grep -q "restart Windows to finish replacing it.$" "$WORK/in-use.out" || fail "the message does not ask for a restart"
+# REG_MULTI_SZ: the staged file, then "!" and the file it replaces at the restart.
+grep -Fiq 'REG_MULTI_SZ    \??\C:\windows\system32\kbdQelvo.dll.new\0!\??\C:\windows\system32\kbdQelvo.dll' \
+    "$WORK/in-use.out" || fail "no PendingFileRenameOperations entry replacing system32\\kbdQelvo.dll at the restart"
+cmp -s "$SYS32.new" "$IMAGE_X64" || fail "the image waiting for the restart is not the x64 image"
+mv "$SYS32.new" "$SYS32"   # the restart
+got=$(calls)
+[ "$got" = "0407:A0010409 0x00000024;0409:A0010409 0x00000000;" ] || fail "the run with its image in use called InstallLayoutOrTip as '$got'"
+snapshot in-use
+cmp -s "$WORK/again.txt" "$WORK/in-use.txt" ||
+    { fail "the run with its image in use changed the registry:"; diff -u "$WORK/again.txt" "$WORK/in-use.txt" | sed 's/^/  /'; }
 
 # ---- Failures after our keys were deleted put them back byte for byte:
 # an uninstall stopped by a subkey it does not own under its entry, and a
@@ -222,7 +282,10 @@ echo
 echo "== Uninstall"
 run_setup uninstall --quiet --uninstall || fail "uninstall exited non-zero"
 got=$(calls)
-[ "$got" = "0409:A0010409 0x00000001;" ] || fail "uninstall called InstallLayoutOrTip as '$got'"
+# Out of the sign-in screen's list under the language it is listed under
+# there, and under the KLID's own in case an older setup listed it so.
+[ "$got" = "0409:A0010409 0x00000001;0407:A0010409 0x00000025;0409:A0010409 0x00000025;" ] ||
+    fail "uninstall called InstallLayoutOrTip as '$got'"
 snapshot uninstall
 if cmp -s "$WORK/before.txt" "$WORK/uninstall.txt"; then
     echo "== After uninstall: registry export identical to the one before install"
@@ -255,14 +318,23 @@ rmdir "$WOW64"
 echo "== After the failed install: registry as before, files"
 files
 
-# ---- --language with the sign-in screen and every user; a second user's hive
-# names the layout too (Active Setup ran for them); uninstall leaves nothing
+# ---- --language with the sign-in screen, run with another account's
+# password (the session's user is someone else: wtsapi32.dll beside a copy of
+# the setup says so); a second user's hive names the layout too (Active Setup
+# ran for them); uninstall leaves nothing
 echo
-echo "== Install for German (0407) --sign-in-screen --every-user, then uninstall"
-run_setup german --quiet --language 0407 --sign-in-screen --every-user || fail "install for 0407 exited non-zero"
+echo "== Install for German (0407) --sign-in-screen, elevated as another account than the desk's, then uninstall"
+mkdir -p "$WORK/other-account"
+cp "$SETUP" "$WORK/other-account/kbdQelvo-setup.exe"
+cp "$STANDINS/wtsapi32.dll" "$WORK/other-account/"
+RUN_SETUP_EXE=$WORK/other-account/kbdQelvo-setup.exe KBD_SESSION_USER=someone-else KBD_SESSION_DOMAIN=VM \
+    KBD_WINE_DLLOVERRIDES=wtsapi32=n \
+    run_setup german --quiet --language 0407 --sign-in-screen || fail "install for 0407 exited non-zero"
 got=$(calls)
-[ "$got" = "0407:A0000407 0x00000024;0407:A0000407 0x00000000;" ] ||
-    fail "install for 0407 at the sign-in screen called InstallLayoutOrTip as '$got'"
+[ "$got" = "0407:A0000407 0x00000024;" ] ||
+    fail "install for 0407 at the sign-in screen, as another account, called InstallLayoutOrTip as '$got'"
+grep -q "ran under another account, so the layout joins the list of whoever signs in next" "$WORK/german.out" ||
+    fail "the message does not say the layout joins the desk's list at the next sign-in"
 snapshot german
 echo "== After it: what changed in the registry"
 diff -u "$WORK/before.txt" "$WORK/german.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
@@ -273,7 +345,7 @@ grep -Fq '"StubPath"="\"C:\\Program Files\\kbdQelvo\\kbdQelvo-setup.exe\" --enab
     fail "no Active Setup entry running --enable-for-me"
 run_setup enable --quiet --enable-for-me || fail "--enable-for-me exited non-zero"
 got=$(calls)
-[ "$got" = "0407:A0000407 0x00000000;" ] || fail "--enable-for-me called InstallLayoutOrTip as '$got'"
+[ "$got" = "0407:A0000407 0x00000000;" ] || fail "--enable-for-me (language given: 0407) called InstallLayoutOrTip as '$got'"
 # The second user: a list of two, then the layout added by Active Setup's run
 # for them; the uninstall runs while their hive is loaded.
 batch german-uninstall "reg add \"$OTHER\\Keyboard Layout\\Preload\" /v 1 /d 00000407 /f >nul" \

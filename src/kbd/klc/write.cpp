@@ -188,12 +188,16 @@ void layoutRows(Source& s, const Layout& L, const std::vector<uint8_t>& masks) {
              sc != scanToken(Prefix::None, static_cast<uint8_t>(i))))
             s.line(fmt::format("{}\t{}", scanToken(Prefix::None, static_cast<uint8_t>(i)), keyToken(e & 0xFF)));
     }
+    // Likewise after E0: a code of its own, or a second one for a key whose
+    // row above went on another code.
     const auto standardE0 = pcScanCodesE0();
     for (const auto& e : L.scanCodesE0) {
         const bool known = std::find(standardE0.begin(), standardE0.end(), e) != standardE0.end();
+        const uint8_t vk = e.entry & 0xFF;
         if (!known && (e.entry >> 8) == (KBDEXT >> 8) &&
-            std::find(written.begin(), written.end(), e.entry & 0xFF) == written.end())
-            s.line(fmt::format("{}\t{}", scanToken(Prefix::E0, e.scanCode), keyToken(e.entry & 0xFF)));
+            (std::find(written.begin(), written.end(), vk) == written.end() ||
+             scanFor(L, vk) != scanToken(Prefix::E0, e.scanCode)))
+            s.line(fmt::format("{}\t{}", scanToken(Prefix::E0, e.scanCode), keyToken(vk)));
     }
     s.line();
 }
