@@ -108,9 +108,10 @@ TEST_P(RoundTrip, EveryKindBuiltFromItsKlcDiffsAsTheOriginal) {
                 << layout << " " << kind << ": " << c.section << " " << c.item << " is not among what the export names";
     // What the .klc cannot say, the compiler builds exactly from the image's
     // own source.
-    if (!unsaid.empty())
+    if (!unsaid.empty()) {
         for (const auto& [kind, changes] : rebuilt(original, layout, "image"))
             EXPECT_TRUE(changes.empty()) << layout << " " << kind << ":\n" << diffText(changes);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Layouts, RoundTrip,
