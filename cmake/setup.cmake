@@ -152,11 +152,39 @@ if(KBD_BUILD_TESTS AND TARGET kbd_tests)
                                 MACHINE x64 PROGRAM input.dll)
         get_filename_component(standins ${setup-standins-x64_PATH} DIRECTORY)
         add_dependencies(kbd_tests setup-standins-x64)
+        # Another layout's setups as a layout author makes them with kbdtool
+        # build --setup, installed beside ours in the same test: a test layout
+        # exported as a .klc and built from it (version 1.0.0.0, all a .klc's
+        # VERSION says), and built from its image (1.0.3.40, the image's
+        # version block), which upgrades the first.
+        set(generated ${CMAKE_BINARY_DIR}/generated-setup)
+        set(fixture ${CMAKE_BINARY_DIR}/fixtures-x64/sgcaps.dll)
+        set(fixture_sources sgcaps.cpp common.cpp common.h version.rc layout.def CMakeLists.txt)
+        list(TRANSFORM fixture_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/fixtures/)
+        add_custom_command(
+            OUTPUT  ${generated}/1.0/sgcaps-setup-x64.exe ${generated}/1.0.3.40/sgcaps-setup-x64.exe
+            COMMAND ${CMAKE_COMMAND} -E rm -rf ${generated}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${generated}
+            COMMAND kbdtool export --klc ${generated}/sgcaps.klc ${fixture}
+            COMMAND kbdtool build ${generated}/sgcaps.klc --setup --out ${generated}/1.0
+            COMMAND kbdtool build ${fixture} --setup --out ${generated}/1.0.3.40
+            DEPENDS kbdtool ${fixture_sources} ${KBD_SETUP_X86} ${KBD_SETUP_X64} ${KBD_SETUP_ARM64}
+                    ${CMAKE_SOURCE_DIR}/installer/setup.rc.in ${CMAKE_SOURCE_DIR}/installer/identity.txt.in
+                    ${CMAKE_SOURCE_DIR}/installer/setup.manifest
+            COMMENT "kbdtool build --setup for the test layout sgcaps (.klc and image)"
+            VERBATIM)
+        add_custom_target(generated-setup ALL
+            DEPENDS ${generated}/1.0/sgcaps-setup-x64.exe ${generated}/1.0.3.40/sgcaps-setup-x64.exe)
+        # The fixture's sub-build always runs (its stamp is always new), so
+        # the command depends on the fixture's sources, and on the sub-build
+        # only for its order.
+        add_dependencies(generated-setup fixtures-x64 setups)
         kbd_add_wine_test(NAME Setup.WineInstallUpgradeUninstall TIMEOUT 600
             COMMAND ${CMAKE_SOURCE_DIR}/tests/setup/wine_setup_test.sh
                     ${KBD_SETUP_X64} ${KBD_IMAGE_X64} ${KBD_IMAGE_WOW64}
                     ${CMAKE_SOURCE_DIR}/tests/setup/fixture.reg ${CMAKE_BINARY_DIR}/setup-wine-test
-                    ${standins} ${CMAKE_BINARY_DIR}/setup-x64/identity.txt ${KBD_SETUP_X86} ${KBD_SETUP_ARM64})
+                    ${standins} ${CMAKE_BINARY_DIR}/setup-x64/identity.txt ${KBD_SETUP_X86} ${KBD_SETUP_ARM64}
+                    ${generated})
     endif()
 
     # Two bundles made from the same build are the same bytes, and hold what

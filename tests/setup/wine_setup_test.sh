@@ -2,21 +2,25 @@
 # The x64 setup in a Wine prefix filled with a registry like a Windows
 # machine's: install, install again, repair, a restart left waiting, uninstall,
 # failures half-way, and a run elevated with another account's password.
-# Prints the registry and the files before and after each step.
+# Another layout's setup, as kbdtool build --setup makes it, is installed,
+# upgraded and uninstalled beside ours. Prints the registry and the files
+# before and after each step.
 #
-#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR STANDINS IDENTITY SETUP_X86 SETUP_ARM64
+#   wine_setup_test.sh SETUP.exe IMAGE_X64 IMAGE_WOW64 FIXTURE.reg WORKDIR STANDINS IDENTITY SETUP_X86 SETUP_ARM64 GENERATED
 #
 # STANDINS is the folder of tests/setup/standins' build: input.dll, a stand-in
 # for the system's that records each InstallLayoutOrTip call in
 # $KBD_INPUT_LOG (the calls are checked too), wtsapi32.dll, which names
 # another user as the session's, and hold.exe, which keeps a file in use.
 # IDENTITY and the other two setups make the winget manifest, whose entry is
-# checked against the one the setup writes.
+# checked against the one the setup writes. GENERATED holds kbdtool build
+# --setup's output for the test layout sgcaps at two versions, 1.0/ and
+# 1.0.3.40/ (cmake/setup.cmake).
 #
 # Needs WINEPREFIX (a prefix made by scripts/wine --prepare). Exit 0 when
 # every check holds; each failed check prints one line starting "FAIL".
 set -uo pipefail
-SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5 STANDINS=$6 IDENTITY=$7 SETUP_X86=$8 SETUP_ARM64=$9
+SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5 STANDINS=$6 IDENTITY=$7 SETUP_X86=$8 SETUP_ARM64=$9 GENERATED=${10}
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WINE=$ROOT/scripts/wine
 : "${WINEPREFIX:?WINEPREFIX must name the prepared prefix}"
@@ -33,6 +37,11 @@ SIGNIN='HKEY_USERS\.DEFAULT\Keyboard Layout'
 OTHER='HKEY_USERS\S-1-5-21-1111-2222-3333-1001'
 ACTIVE='HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Active Setup\Installed Components'
 OURS='{6F3C29A4-8B1D-4E57-A0C2-5D94E7B1F038}'
+# The other layout's setups and what they install.
+GEN_V1=$GENERATED/1.0/sgcaps-setup-x64.exe GEN_V2=$GENERATED/1.0.3.40/sgcaps-setup-x64.exe
+GEN_SYS32=$C/windows/system32/sgcaps.dll
+GEN_WOW64=$C/windows/syswow64/sgcaps.dll
+GEN_KEPT="$C/Program Files/sgcaps"
 
 rm -rf "$WORK"
 mkdir -p "$WORK"
@@ -54,10 +63,12 @@ batch() {  # NAME, then the lines of the batch
     "$WINE" "$C/windows/system32/cmd.exe" /c "$(winpath "$WORK/$name.bat")" >"$WORK/$name.out" 2>&1
 }
 
-# The keys the setup may touch, as one UTF-8 text.
-snapshot() {  # NAME
+# The keys the setup may touch, as one UTF-8 text. LINES run first, in the
+# same Wine start.
+snapshot() {  # NAME [LINES...]
     local name=$1 k
-    batch "export-$name" \
+    shift
+    batch "export-$name" "$@" \
         "reg export \"$LAYOUTS\" $(winpath "$WORK/$name-1.reg") /y >nul" \
         "reg export \"$UNINSTALL\" $(winpath "$WORK/$name-2.reg") /y >nul" \
         "reg export \"$USERKEY\" $(winpath "$WORK/$name-3.reg") /y >nul" \
@@ -69,11 +80,12 @@ snapshot() {  # NAME
     done >"$WORK/$name.txt"
 }
 
-files() {
+files() {  # [FILES...]: by default ours
     local f
-    for f in "$SYS32" "$WOW64" "$KEPT/kbdQelvo-setup.exe"; do
+    [ $# -gt 0 ] || set -- "$SYS32" "$WOW64" "$KEPT/kbdQelvo-setup.exe"
+    for f in "$@"; do
         if [ -f "$f" ]; then
-            echo "  ${f#"$C"/}  $(stat -c %s "$f") bytes  sha256 $(sha256sum <"$f" | cut -c1-16)…  mtime $(stat -c %Y "$f")"
+            echo "  ${f#"$C"/}  $(stat -c %s "$f") bytes  sha256 $(sha256sum <"$f" | cut -c1-16)…  mtime $(stat -c %.9Y "$f")"
         else
             echo "  ${f#"$C"/}  (absent)"
         fi
@@ -93,12 +105,14 @@ run_setup() {  # NAME ARGS...: runs the setup, prints what it said and its exit 
 # Our key's block in an export.
 our_key() { awk -v RS= '/"Qelvo Setup"=/' "$1"; }
 
-# ---- A known start: nothing of ours (a run before may have stopped half-way), the fixture loaded
+# ---- A known start: nothing of ours or the other layout's (a run before may
+# have stopped half-way), the fixture loaded
 "$WINE" "$SETUP" --quiet --uninstall >/dev/null 2>&1
 rm -rf "$WOW64" "$SYS32"
-batch fixture "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
+batch fixture "$(winpath "$GEN_V1") --quiet --uninstall >nul 2>nul" "reg delete \"$USERKEY\\Preload\" /f >nul 2>nul" "reg delete \"$USERKEY\\Substitutes\" /f >nul 2>nul" \
     "reg delete \"$SIGNIN\" /f >nul 2>nul" \
     "reg delete \"$ACTIVE\\$OURS\" /f >nul 2>nul" "regedit /S $(winpath "$FIXTURE")"
+rm -rf "$GEN_SYS32" "$GEN_WOW64" "$GEN_KEPT"
 calls >/dev/null
 snapshot before
 echo "== Before: the layouts' keys"
@@ -163,7 +177,6 @@ fi
 # ---- Install again: nothing changes
 echo
 echo "== Second install"
-sleep 1   # a rewritten file would show a new mtime
 run_setup again --quiet || fail "second install exited non-zero"
 got=$(calls)
 [ "$got" = "0407:A0010409 0x00000024;0409:A0010409 0x00000000;" ] || fail "the second install called InstallLayoutOrTip as '$got'"
@@ -178,6 +191,113 @@ files >"$WORK/files-again.txt"
 cmp -s "$WORK/files-install.txt" "$WORK/files-again.txt" || fail "the second install rewrote files"
 echo "== After the second install: files (same sizes, hashes and times)"
 files
+
+# ---- Another layout's setup beside ours, as kbdtool build --setup writes it
+# for the test layout sgcaps: built from its .klc (1.0.0.0), run twice, then
+# upgraded by the one built from its image (1.0.3.40) and uninstalled. It gets
+# a KLID, a Layout Id, an entry and files of its own; ours stay as they were.
+gen_run() {  # NAME SETUP ARGS...: the setup and a snapshot in one Wine start
+    local name=$1 exe=$2
+    shift 2
+    snapshot "$name" "$(winpath "$exe") $*" "echo exit %ERRORLEVEL%"
+    echo "\$ ${exe#"$GENERATED"/} $*"
+    sed 's/^/  | /' "$WORK/export-$name.out"
+    grep -q '^exit 0' "$WORK/export-$name.out" || fail "${exe##*/} $* did not exit 0"
+}
+gen_files() { files "$GEN_SYS32" "$GEN_WOW64" "$GEN_KEPT/sgcaps-setup.exe"; }
+# Its files are the images its build wrote (which the setup carries), and
+# the kept copy is the setup that ran.
+gen_files_are() {  # SETUP
+    local dir=${1%/*}
+    cmp -s "$GEN_SYS32" "$dir/x64/sgcaps.dll" || fail "system32\\sgcaps.dll is not $dir/x64/sgcaps.dll"
+    cmp -s "$GEN_WOW64" "$dir/wow64/sgcaps.dll" || fail "syswow64\\sgcaps.dll is not $dir/wow64/sgcaps.dll"
+    cmp -s "$GEN_KEPT/sgcaps-setup.exe" "$1" || fail "the kept sgcaps-setup.exe is not $1"
+}
+ours_unchanged() {  # WHEN
+    files >"$WORK/files-ours.txt"
+    cmp -s "$WORK/files-again.txt" "$WORK/files-ours.txt" || fail "our files changed $1"
+}
+echo
+echo "== Another layout's setup (kbdtool build --setup, sgcaps 1.0.0.0 from its .klc) installed beside ours"
+gen_run gen-install "$GEN_V1" --quiet
+got=$(calls)
+[ "$got" = "0409:A0020409 0x00000000;" ] || fail "sgcaps' install called InstallLayoutOrTip as '$got'"
+echo "== After it: what changed in the registry"
+diff -u "$WORK/again.txt" "$WORK/gen-install.txt" | tail -n +3 | grep '^[-+]' | sed 's/^/  /'
+echo "== After it: its files"
+gen_files
+diff "$WORK/again.txt" "$WORK/gen-install.txt" | grep -q '^<' &&
+    fail "sgcaps' install changed or removed registry lines (ours among them)"
+block=$(awk -v RS= '/"sgcaps Setup"=/' "$WORK/gen-install.txt")
+gen_klid=$(sed -n 's/.*Keyboard Layouts\\\([0-9a-fA-F]\{8\}\)\]$/\1/p' <<<"$block")
+[ "$(grep -c '"sgcaps Setup"=' "$WORK/gen-install.txt")" = 1 ] || fail "not exactly one key with sgcaps' marker"
+[ "$gen_klid" = a0020409 ] || fail "sgcaps' KLID $gen_klid, expected a0020409 (a0000409 is another layout's, a0010409 ours)"
+grep -q '^"Layout File"="sgcaps.dll"$' <<<"$block" || fail "sgcaps' Layout File"
+grep -q '^"Layout Text"="Test layout sgcaps"$' <<<"$block" || fail "sgcaps' Layout Text"
+grep -q '^"Layout Id"="00fa"$' <<<"$block" || fail "sgcaps' Layout Id is not 00fa (one above ours, 00f9)"
+grep -q '^"sgcaps Setup"="1.0.0.0"$' <<<"$block" || fail "sgcaps' marker does not hold 1.0.0.0"
+entry=$(awk -v RS= '/Uninstall\\sgcaps\]/' "$WORK/gen-install.txt")
+for line in '"DisplayName"="Test layout sgcaps"' '"DisplayVersion"="1.0.0.0"' '"Publisher"="kbdQelvo test layouts"' \
+            '"KeyboardLayout"="a0020409"' '"LayoutId"="00fa"' \
+            '"UninstallString"="\"C:\\Program Files\\sgcaps\\sgcaps-setup.exe\" --uninstall"'; do
+    grep -qFx "$line" <<<"$entry" || fail "sgcaps' program entry lacks $line"
+done
+gen_files_are "$GEN_V1"
+ours_unchanged "when sgcaps was installed"
+
+echo
+echo "== sgcaps' setup again"
+gen_files >"$WORK/gen-files-install.txt"
+gen_run gen-again "$GEN_V1" --quiet
+got=$(calls)
+[ "$got" = "0409:A0020409 0x00000000;" ] || fail "sgcaps' second run called InstallLayoutOrTip as '$got'"
+grep -q "was already installed (nothing changed)" "$WORK/export-gen-again.out" || fail "sgcaps' second run does not say nothing changed"
+cmp -s "$WORK/gen-install.txt" "$WORK/gen-again.txt" ||
+    { fail "sgcaps' second run changed the registry:"; diff -u "$WORK/gen-install.txt" "$WORK/gen-again.txt" | sed 's/^/  /'; }
+gen_files >"$WORK/gen-files-again.txt"
+cmp -s "$WORK/gen-files-install.txt" "$WORK/gen-files-again.txt" || fail "sgcaps' second run rewrote files"
+echo "== After it: registry export identical, files the same (sizes, hashes, times)"
+
+echo
+echo "== sgcaps 1.0.3.40 (kbdtool build --setup from its image) over 1.0.0.0"
+gen_run gen-upgrade "$GEN_V2" --quiet
+got=$(calls)
+[ "$got" = "0409:A0020409 0x00000000;" ] || fail "sgcaps' upgrade called InstallLayoutOrTip as '$got'"
+grep -q "is updated: keyboard layout a0020409, Layout Id 00fa" "$WORK/export-gen-upgrade.out" ||
+    fail "sgcaps' upgrade does not say it updated a0020409, Layout Id 00fa"
+# The same KLID, Layout Id and entry: only the version changes.
+changed=$(diff "$WORK/gen-again.txt" "$WORK/gen-upgrade.txt" | grep '^[<>]')
+expected='< "sgcaps Setup"="1.0.0.0"
+> "sgcaps Setup"="1.0.3.40"
+< "DisplayVersion"="1.0.0.0"
+> "DisplayVersion"="1.0.3.40"'
+if [ "$changed" = "$expected" ]; then
+    echo "== After it: only the version changed in the registry (the marker and DisplayVersion); files"
+else
+    fail "sgcaps' upgrade changed more than its version:"
+    diff -u "$WORK/gen-again.txt" "$WORK/gen-upgrade.txt" | sed 's/^/  /'
+fi
+gen_files
+gen_files_are "$GEN_V2"
+cmp -s "$GENERATED/1.0/x64/sgcaps.dll" "$GENERATED/1.0.3.40/x64/sgcaps.dll" &&
+    fail "the two versions' images are the same bytes (the upgrade would show nothing)"
+
+echo
+echo "== sgcaps' uninstall"
+gen_run gen-uninstall "$GEN_V2" --quiet --uninstall
+got=$(calls)
+[ "$got" = "0409:A0020409 0x00000001;" ] || fail "sgcaps' uninstall called InstallLayoutOrTip as '$got'"
+if cmp -s "$WORK/again.txt" "$WORK/gen-uninstall.txt"; then
+    echo "== After it: registry export identical to the one before sgcaps' install (ours untouched); files"
+else
+    fail "the registry after sgcaps' uninstall differs from the one before its install:"
+    diff -u "$WORK/again.txt" "$WORK/gen-uninstall.txt" | sed 's/^/  /'
+fi
+gen_files
+[ -e "$GEN_SYS32" ] && fail "system32\\sgcaps.dll remains"
+[ -e "$GEN_WOW64" ] && fail "syswow64\\sgcaps.dll remains"
+[ -e "$GEN_KEPT" ] && fail "Program Files\\sgcaps remains"
+ours_unchanged "when sgcaps was uninstalled"
 
 # ---- Repair: a feature update drops the layout's key and leaves the files;
 # here the system32 image is damaged too
