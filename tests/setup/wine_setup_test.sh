@@ -24,6 +24,8 @@ SETUP=$1 IMAGE_X64=$2 IMAGE_WOW64=$3 FIXTURE=$4 WORK=$5 STANDINS=$6 IDENTITY=$7 
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 WINE=$ROOT/scripts/wine
 : "${WINEPREFIX:?WINEPREFIX must name the prepared prefix}"
+# The whole test in one Wine session: one server, so each run starts at once.
+[ "${KBD_WINE_SESSION:-}" = "$WINEPREFIX" ] || exec "$WINE" --session "$0" "$@"
 C=$WINEPREFIX/drive_c
 SYS32=$C/windows/system32/kbdQelvo.dll
 WOW64=$C/windows/syswow64/kbdQelvo.dll
@@ -55,7 +57,7 @@ KBD_INPUT_LOG=$(winpath "$WORK/input-calls.txt")
 # The InstallLayoutOrTip calls since the last look, one "STRING 0xFLAGS" a line.
 calls() { [ -f "$WORK/input-calls.txt" ] && tr -d '\r' <"$WORK/input-calls.txt" | tr '\n' ';'; rm -f "$WORK/input-calls.txt"; }
 
-# One Wine start runs a batch of commands (each start costs seconds).
+# One Wine start runs a batch of commands.
 batch() {  # NAME, then the lines of the batch
     local name=$1
     shift
