@@ -68,6 +68,29 @@ TEST(Kbdtool, BadInputGivesOneLineAndANonZeroExit) {
     }
 }
 
+namespace {
+
+// What an export to DIR with FLAG said: one stderr line per approximation
+// report.json lists (and some, for our image); with --strict, nothing
+// written.
+void expectReportedAndStrict(const std::string& flag, const std::filesystem::path& dir, const std::string& out) {
+    namespace fs = std::filesystem;
+    std::ifstream reportFile(dir / "report.json");
+    const auto report = nlohmann::json::parse(reportFile);
+    size_t lines = 0;
+    for (size_t at = 0; (at = out.find("kbdtool: export: approximate: ", at)) != std::string::npos; ++at) ++lines;
+    EXPECT_EQ(lines, report["approximations"].size()) << flag;
+    EXPECT_GT(lines, 0u) << flag;
+
+    const fs::path strictDir = dir / "strict";
+    const auto s = kbdtool("export --strict " + flag + " '" + strictDir.string() + "' " + img);
+    EXPECT_EQ(s.status, 1) << s.out;
+    EXPECT_NE(s.out.find("nothing written"), std::string::npos) << s.out;
+    EXPECT_FALSE(fs::exists(strictDir));
+}
+
+}  // namespace
+
 // The Linux export: the files and their sizes on stdout, one stderr line per
 // approximation, --strict writing nothing, --name checked.
 TEST(Kbdtool, ExportsForLinux) {
@@ -78,18 +101,7 @@ TEST(Kbdtool, ExportsForLinux) {
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find((dir / "xkb/symbols/kbdqelvo").string() + "  "), std::string::npos) << r.out;
     EXPECT_TRUE(fs::exists(dir / "xkb/symbols/custom"));
-    std::ifstream reportFile(dir / "report.json");
-    const auto report = nlohmann::json::parse(reportFile);
-    size_t lines = 0;
-    for (size_t at = 0; (at = r.out.find("kbdtool: export: approximate: ", at)) != std::string::npos; ++at) ++lines;
-    EXPECT_EQ(lines, report["approximations"].size());
-    EXPECT_GT(lines, 0u);
-
-    const fs::path strictDir = dir / "strict";
-    const auto s = kbdtool("export --strict --xkb '" + strictDir.string() + "' " + img);
-    EXPECT_EQ(s.status, 1) << s.out;
-    EXPECT_NE(s.out.find("nothing written"), std::string::npos) << s.out;
-    EXPECT_FALSE(fs::exists(strictDir));
+    expectReportedAndStrict("--xkb", dir, r.out);
 
     EXPECT_EQ(kbdtool("export --name 'Bad Name' --xkb '" + dir.string() + "' " + img).status, 2);
     EXPECT_EQ(kbdtool("export --name ../up --xkb '" + dir.string() + "' " + img).status, 2);
@@ -110,17 +122,6 @@ TEST(Kbdtool, ExportsForMac) {
     EXPECT_NE(r.out.find((dir / "kbdQelvo.bundle/Contents/Resources/kbdQelvo.keylayout").string() + "  "),
               std::string::npos)
         << r.out;
-    std::ifstream reportFile(dir / "report.json");
-    const auto report = nlohmann::json::parse(reportFile);
-    size_t lines = 0;
-    for (size_t at = 0; (at = r.out.find("kbdtool: export: approximate: ", at)) != std::string::npos; ++at) ++lines;
-    EXPECT_EQ(lines, report["approximations"].size());
-    EXPECT_GT(lines, 0u);
-
-    const fs::path strictDir = dir / "strict";
-    const auto s = kbdtool("export --strict --macos '" + strictDir.string() + "' " + img);
-    EXPECT_EQ(s.status, 1) << s.out;
-    EXPECT_NE(s.out.find("nothing written"), std::string::npos) << s.out;
-    EXPECT_FALSE(fs::exists(strictDir));
+    expectReportedAndStrict("--macos", dir, r.out);
     fs::remove_all(dir);
 }
