@@ -66,16 +66,18 @@ batch() {  # NAME, then the lines of the batch
 }
 
 # The keys the setup may touch, as one UTF-8 text. LINES run first, in the
-# same Wine start.
+# same Wine start. Each export is tried a second time when the first did not
+# write its file (Wine, busy, now and then fails to start a program).
 snapshot() {  # NAME [LINES...]
-    local name=$1 k
+    local name=$1 k key exports=()
     shift
-    batch "export-$name" "$@" \
-        "reg export \"$LAYOUTS\" $(winpath "$WORK/$name-1.reg") /y >nul" \
-        "reg export \"$UNINSTALL\" $(winpath "$WORK/$name-2.reg") /y >nul" \
-        "reg export \"$USERKEY\" $(winpath "$WORK/$name-3.reg") /y >nul" \
-        "reg export \"$SIGNIN\" $(winpath "$WORK/$name-4.reg") /y >nul" \
-        "reg export \"$ACTIVE\" $(winpath "$WORK/$name-5.reg") /y >nul"
+    k=0
+    for key in "$LAYOUTS" "$UNINSTALL" "$USERKEY" "$SIGNIN" "$ACTIVE"; do
+        k=$((k + 1))
+        exports+=("reg export \"$key\" $(winpath "$WORK/$name-$k.reg") /y >nul"
+                  "if not exist $(winpath "$WORK/$name-$k.reg") reg export \"$key\" $(winpath "$WORK/$name-$k.reg") /y >nul")
+    done
+    batch "export-$name" "$@" "${exports[@]}"
     for k in 1 2 3 4 5; do
         [ -f "$WORK/$name-$k.reg" ] || { fail "reg export $k for $name"; continue; }
         iconv -f UTF-16 -t UTF-8 "$WORK/$name-$k.reg" | tr -d '\r' | sed '1s/^\xEF\xBB\xBF//'
@@ -340,10 +342,13 @@ batch in-use "start \"\" $(winpath "$STANDINS/hold.exe")" \
     "set n=0" ":wait" "set /a n+=1" "if %n% gtr 200000 goto held" "if not exist $KBD_HOLD_READY goto wait" ":held" \
     "$(winpath "$SETUP") --quiet" "echo exit %ERRORLEVEL%" \
     "echo x >$KBD_HOLD_STOP" \
+    "set n=0" ":release" "set /a n+=1" "if %n% gtr 200000 goto released" "if exist $KBD_HOLD_STOP goto release" \
+    ":released" \
     "reg query \"$SESSION\" /v PendingFileRenameOperations" \
     "reg delete \"$SESSION\" /v PendingFileRenameOperations /f >nul"
 sed 's/^/  | /' "$WORK/in-use.out"
 [ -f "$WORK/held" ] || fail "hold.exe did not hold system32\\kbdQelvo.dll"
+[ ! -f "$WORK/release" ] || fail "hold.exe did not let system32\\kbdQelvo.dll go"
 grep -q '^exit 3010' "$WORK/in-use.out" || fail "the setup with its image in use did not exit 3010"
 grep -q "restart Windows to finish replacing it.$" "$WORK/in-use.out" || fail "the message does not ask for a restart"
 # REG_MULTI_SZ: the staged file, then "!" and the file it replaces at the restart.

@@ -1,7 +1,8 @@
 // Keeps the file KBD_HOLD_FILE open for reading, shared for reading only (so
 // it cannot be replaced or deleted, as a layout in use cannot), until the file
 // KBD_HOLD_STOP exists or a minute has passed. KBD_HOLD_READY is made once the
-// file is held.
+// file is held; KBD_HOLD_STOP is deleted once it is let go, so that whoever
+// asked can wait for that.
 #include <windows.h>
 
 namespace {
@@ -19,5 +20,6 @@ extern "C" void start() {
     CloseHandle(CreateFileW(ready, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     for (int i = 0; i < 1200 && GetFileAttributesW(stop) == INVALID_FILE_ATTRIBUTES; ++i) Sleep(50);
     CloseHandle(h);
+    DeleteFileW(stop);
     ExitProcess(0);
 }
