@@ -269,6 +269,11 @@ private:
         }
         if (stack == 0) throw CpuModelError("CPU model: no room for a stack beside the image");
 
+        // The last stack goes first when it moves: the new image may lie where it was.
+        if (stack != stackAt_ && stackAt_) {
+            check(uc_mem_unmap(uc(), stackAt_, kStackSize), "unmapping the stack");
+            stackAt_ = 0;
+        }
         const bool kept = want == mapped_;
         if (!kept) {
             for (const Region& m : mapped_) check(uc_mem_unmap(uc(), m.address, m.size), "unmapping the last image");
@@ -284,8 +289,6 @@ private:
             mapped_ = want;
         }
         if (stack != stackAt_) {
-            if (stackAt_) check(uc_mem_unmap(uc(), stackAt_, kStackSize), "unmapping the stack");
-            stackAt_ = 0;
             if (!stack_) stack_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, kStackSize)));
             if (!stack_) throw std::bad_alloc();
             check(uc_mem_map_ptr(uc(), stack, kStackSize, UC_PROT_READ | UC_PROT_WRITE, stack_.get()),
