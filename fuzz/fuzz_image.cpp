@@ -47,8 +47,9 @@ void decodeAndDump(const MappedImage& img, unsigned pointerSize) {
     });
 }
 
-// Checks the image and dumps the tree the check read.
-void checkAndDump(const MappedImage& img) {
+// Checks the image and dumps the tree the check read; returns the width of
+// that tree's pointer fields, 0 when it read none.
+unsigned checkAndDump(const MappedImage& img) {
     CheckReport r;
     try {
         r = checkImage(img);
@@ -56,7 +57,9 @@ void checkAndDump(const MappedImage& img) {
     } catch (const std::exception& e) {
         fuzz::finding("checkImage threw, though it reports every fault as a finding", e.what());
     }
-    if (r.tree) tolerate([&] { sink(dumpText(*r.tree).size()); });
+    if (!r.tree) return 0;
+    tolerate([&] { sink(dumpText(*r.tree).size()); });
+    return r.tree->pointerSize;
 }
 
 std::optional<MappedImage> map(const uint8_t* data, size_t size, std::optional<uint64_t> base) {
@@ -85,10 +88,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             readEverything(*here);
             // The check decodes the tree (and maps and decodes the image at
             // the other base too).
-            checkAndDump(*here);
-            // A 32-bit image read as a tree of 64-bit pointers, whether or
-            // not the check took it for one.
-            if (!here->is64()) decodeAndDump(*here, 8);
+            const unsigned read = checkAndDump(*here);
+            // A 32-bit image read as a tree of 64-bit pointers, unless the
+            // check took it for one and has just decoded and dumped that.
+            if (!here->is64() && read != 8) decodeAndDump(*here, 8);
         } else if (const std::optional<MappedImage> there = map(data, size, other)) {
             readEverything(*there);
             decodeAndDump(*there, 0);

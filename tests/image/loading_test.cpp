@@ -1,5 +1,7 @@
 // The image as the input subsystem loads it: mapped at any base, its export
 // run on a CPU model, its root settings and its pointers.
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "support/fixture.h"
@@ -15,6 +17,19 @@ TEST(Loading, ExportReturnsTheSameRootInsideTheImageEveryTime) {
     EXPECT_TRUE(img.contains(a, 0x3C));
     EXPECT_EQ(img.base(), kForeignBase);
     EXPECT_EQ(img.preferredBase(), 0x10000000u);
+}
+
+// What an export returned is kept by mapping: more mappings than are kept,
+// read in turn, each give the root at their own base.
+TEST(Loading, EachMappingGetsItsOwnRootWhateverRanBefore) {
+    std::vector<MappedImage> maps;
+    for (uint64_t i = 0; i < 6; ++i) maps.push_back(MappedImage::load(kbdtest::imagePath(), kForeignBase + i * 0x10000));
+    const uint64_t rva = runExport(maps[0], kRootExport) - maps[0].base();
+    for (int round = 0; round < 2; ++round)
+        for (const MappedImage& m : maps) EXPECT_EQ(runExport(m, kRootExport), m.base() + rva);
+    const MappedImage copy = maps[0];
+    EXPECT_EQ(copy.id(), maps[0].id());
+    EXPECT_NE(maps[1].id(), maps[0].id());
 }
 
 TEST(Loading, OneExportByNameAtOrdinalOneAndNothingRunsAtLoad) {

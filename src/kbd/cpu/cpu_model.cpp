@@ -139,6 +139,12 @@ public:
         pushReturnAddress(stackTop);
 
         const uc_err err = uc_emu_start(uc(), r.entry, 0, 0, 0);
+        // The model holds its exits in nodes it allocates, one per address;
+        // they are set afresh for every run and dropped after it, so that a
+        // run gives back all it takes and what the next image holds does not
+        // depend on how many exits the last one had (the fuzzer takes a run
+        // that allocates more than it frees for a leak and runs it again).
+        check(uc_ctl_set_exits(uc(), nullptr, 0), "dropping the exits");
         // Code that was dropped was translated anew as far as the run went.
         if (dropped_) translated_ += state_.count + kBlockTail;
         dropped_ = false;
@@ -263,6 +269,11 @@ private:
         }
         if (stack == 0) throw CpuModelError("CPU model: no room for a stack beside the image");
 
+        // The last stack goes first when it moves: the new image may lie where it was.
+        if (stack != stackAt_ && stackAt_) {
+            check(uc_mem_unmap(uc(), stackAt_, kStackSize), "unmapping the stack");
+            stackAt_ = 0;
+        }
         const bool kept = want == mapped_;
         if (!kept) {
             for (const Region& m : mapped_) check(uc_mem_unmap(uc(), m.address, m.size), "unmapping the last image");
@@ -278,8 +289,6 @@ private:
             mapped_ = want;
         }
         if (stack != stackAt_) {
-            if (stackAt_) check(uc_mem_unmap(uc(), stackAt_, kStackSize), "unmapping the stack");
-            stackAt_ = 0;
             if (!stack_) stack_.reset(static_cast<uint8_t*>(std::aligned_alloc(kPage, kStackSize)));
             if (!stack_) throw std::bad_alloc();
             check(uc_mem_map_ptr(uc(), stack, kStackSize, UC_PROT_READ | UC_PROT_WRITE, stack_.get()),
@@ -306,10 +315,7 @@ private:
         } else {
             rewrite(r.base, r.memory);
         }
-        if (exits_ != exitsSet_) {
-            check(uc_ctl_set_exits(uc(), exits_.data(), exits_.size()), "setting the exits");
-            exitsSet_ = exits_;
-        }
+        check(uc_ctl_set_exits(uc(), exits_.data(), exits_.size()), "setting the exits");
         return stack + kStackSize;
     }
 
@@ -392,7 +398,6 @@ private:
     uint64_t                           loadedSize_ = 0;  // bytes of the image in them
     uint64_t                           base_ = 0, mappedSize_ = 0;  // where they are and their pages' size
     std::vector<uint64_t>              exits_;  // forbidden instructions in them, in order
-    std::vector<uint64_t>              exitsSet_;  // the exits the model holds
     bool                               dropped_ = false;  // translated code dropped since the last run
     uint64_t                           translated_ = 0;   // instructions translated, at most
     std::unique_ptr<uc_engine, Close>  uc_;

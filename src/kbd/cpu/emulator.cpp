@@ -1,7 +1,6 @@
 #include "kbd/cpu/emulator.h"
 
 #include <algorithm>
-#include <deque>
 #include <string>
 
 #include <fmt/format.h>
@@ -9,23 +8,65 @@
 
 namespace kbd {
 
-// Runs of a mapping's exports, in the order first asked for (a deque, so
-// that a run stays where it is while others are added): what each returned
-// or the message it failed with, and its trace.
-struct MappedImage::ExportRuns {
-    struct Run {
-        std::string           name;
-        bool                  ok = false;
-        uint64_t              result = 0;
-        std::string           error;
-        std::vector<Executed> trace;
-    };
-    std::deque<Run> runs;
-};
-
 namespace {
 
 namespace COFF = llvm::COFF;
+
+// A run of an export: what it returned or the message it failed with, and
+// its trace.
+struct Run {
+    std::string           name;
+    bool                  ok = false;
+    uint64_t              result = 0;
+    std::string           error;
+    std::vector<Executed> trace;
+};
+
+// The runs of the mappings this thread ran exports of last, by
+// MappedImage::id(): a mapping never changes, so each of its exports runs
+// once. A few are enough, as a mapping is read as a whole before the next
+// (the check maps the same file at a second base, and the first is read
+// again after it); one pushed out runs again if asked. A slot is reused with
+// the memory it holds, so that the runs of one image take no more than
+// those of the image before: the fuzzer takes a run that allocates more
+// than it frees for a leak and runs it again.
+struct Runs {
+    uint64_t         image = 0;  // 0 for a slot not used yet
+    uint64_t         used = 0;   // when last asked for, for the least recently used
+    size_t           count = 0;  // runs[0, count) are this mapping's
+    std::vector<Run> runs;
+};
+constexpr size_t kRecentMappings = 4;
+
+Runs& runsOf(const MappedImage& image) {
+    thread_local Runs recent[kRecentMappings];
+    thread_local uint64_t clock = 0;
+    Runs* slot = &recent[0];
+    for (Runs& r : recent) {
+        if (r.image == image.id()) {
+            slot = &r;
+            break;
+        }
+        if (r.used < slot->used) slot = &r;
+    }
+    if (slot->image != image.id()) {
+        slot->image = image.id();
+        slot->count = 0;
+    }
+    slot->used = ++clock;
+    return *slot;
+}
+
+// A new run in the slot, reusing a run kept from an earlier mapping.
+Run& addRun(Runs& runs) {
+    if (runs.count == runs.runs.size()) runs.runs.emplace_back();
+    Run& run = runs.runs[runs.count++];
+    run.ok = false;
+    run.result = 0;
+    run.error.clear();
+    run.trace.clear();
+    return run;
+}
 
 // Budget for one run of an export: a layout's export returns an address in a
 // handful of instructions.
@@ -154,14 +195,11 @@ private:
     Isa                isa_;
 };
 
-using Run = MappedImage::ExportRuns::Run;
-
 const Run& runOnce(const MappedImage& image, std::string_view name) {
-    std::shared_ptr<MappedImage::ExportRuns>& runs = image.exportRuns();
-    if (!runs) runs = std::make_shared<MappedImage::ExportRuns>();
-    for (const Run& r : runs->runs)
-        if (r.name == name) return r;
-    Run& run = runs->runs.emplace_back();
+    Runs& runs = runsOf(image);
+    for (size_t i = 0; i < runs.count; ++i)
+        if (runs.runs[i].name == name) return runs.runs[i];
+    Run& run = addRun(runs);
     run.name = name;
     try {
         const std::optional<Export> e = image.findExport(name);

@@ -2,7 +2,8 @@
 // (x86, x64, ARM64), with the image's own page protections and a small
 // budget, as the input subsystem calls a layout's one function. A mapping
 // never changes, so each of its exports runs once: later calls are given the
-// first run's result (or error) and trace.
+// first run's result (or error) and trace (kept for the last few mappings
+// this thread ran code of, by MappedImage::id()).
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,7 @@
 #include "kbd/image/mapped_image.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -315,7 +316,9 @@ MappedImage MappedImage::load(const std::string& path, std::optional<uint64_t> b
 MappedImage MappedImage::fromBytes(std::vector<uint8_t> bytes, std::optional<uint64_t> base) {
     if (bytes.size() > kMaxFileSize)
         throw Error(fmt::format("{} bytes is too large for a layout image (limit {})", bytes.size(), kMaxFileSize));
+    static std::atomic<uint64_t> mappings{0};
     MappedImage img;
+    img.id_ = ++mappings;
     img.file_ = std::move(bytes);
 
     std::vector<uint8_t> padded(img.file_.size() + kParsePadding, 0);

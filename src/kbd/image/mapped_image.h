@@ -111,11 +111,10 @@ public:
     // The export of that name, or none.
     std::optional<Export> findExport(std::string_view name) const;
 
-    // What running its exports gave, kept by runExport (emulator.h) so that
-    // each runs once: a mapping never changes, so neither does what its code
-    // returns. Copies of a mapping share it.
-    struct ExportRuns;
-    std::shared_ptr<ExportRuns>& exportRuns() const { return exportRuns_; }
+    // A number no other mapping made by this process has (copies of a
+    // mapping share it): a mapping never changes, so what is worked out
+    // from one, such as what its code returns, can be kept under it.
+    uint64_t id() const { return id_; }
 
     // The mapped image: SizeOfImage bytes, relocated for base().
     std::span<const uint8_t> memory() const { return memory_; }
@@ -141,7 +140,7 @@ private:
     std::vector<Relocation>    relocations_;
     ExportTable                exports_;
     std::vector<DataDirectory> directories_;
-    mutable std::shared_ptr<ExportRuns> exportRuns_;
+    uint64_t                   id_ = 0;
 };
 
 }  // namespace kbd
