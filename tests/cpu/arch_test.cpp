@@ -161,14 +161,18 @@ TEST(Architectures, TheQuickTestPassesEveryForbiddenInstruction) {
             for (unsigned b = 0; b < 256; ++b)
                 for (uint8_t c : {0x00, 0x28, 0xC0, 0xE8, 0xF4}) {
                     const uint8_t code[] = {uint8_t(a), uint8_t(b), c, 0x01};
-                    if (forbiddenInstruction(isa, code)) EXPECT_TRUE(mayBeForbidden(isa, code)) << a << " " << b;
+                    if (forbiddenInstruction(isa, code)) {
+                        EXPECT_TRUE(mayBeForbidden(isa, code)) << a << " " << b;
+                    }
                 }
     uint32_t w = 1;
     for (int i = 0; i < 1 << 20; ++i) {
         w = w * 1664525 + 1013904223;
-        for (uint32_t insn : {w, (w & 0x00FFFFFF) | 0xD5000000})
-            if (const uint8_t code[] = {uint8_t(insn), uint8_t(insn >> 8), uint8_t(insn >> 16), uint8_t(insn >> 24)};
-                forbiddenInstruction(Isa::Arm64, code))
+        for (uint32_t insn : {w, (w & 0x00FFFFFF) | 0xD5000000}) {
+            const uint8_t code[] = {uint8_t(insn), uint8_t(insn >> 8), uint8_t(insn >> 16), uint8_t(insn >> 24)};
+            if (forbiddenInstruction(Isa::Arm64, code)) {
                 EXPECT_TRUE(mayBeForbidden(Isa::Arm64, code)) << std::hex << insn;
+            }
+        }
     }
 }
