@@ -282,6 +282,15 @@ Both typeBoth(const kbd::Layout& layout, const Keylayout& file, unsigned held, s
     return {kbd::utf8(r.out), mac.press(unsigned(key(xkb).mac), macHeld(held, false)), win.pendingDead().has_value()};
 }
 
+// Each chord types what its case says, on Windows and on the Mac.
+void expectTyped(const kbd::Layout& layout, const Keylayout& mac, const std::vector<Case>& cases) {
+    for (const auto& [held, xkb, windows, onMac] : cases) {
+        const auto b = typeBoth(layout, mac, held, xkb);
+        EXPECT_EQ(b.windows, windows) << describe({held, key(xkb)});
+        EXPECT_EQ(b.mac, onMac) << describe({held, key(xkb)});
+    }
+}
+
 }  // namespace
 
 TEST(MacosEquivalence, OurImageTypesTheSameOnAMac) { runAll(kbdtest::layout(), "kbdQelvo"); }
@@ -342,16 +351,11 @@ TEST(MacosEquivalence, KeypadAndEditingKeysTypeTheirOwnCharacterUnderEveryModifi
     const auto& layout = kbdtest::layout();
     const auto e = kbd::macos::plan(layout, "t", "t.dll");
     EXPECT_TRUE(reports(e, "unmodified"));
-    const Keylayout mac(e.keylayout);
-    for (const auto& [held, xkb, windows, onMac] : std::vector<Case>{
-             {0, "KP7", "7", "7"},        {Shift, "KP7", "", "7"},       {AltGr, "KP7", "", "7"},
-             {Shift, "KPDL", "", "."},    {AltGr, "KPAD", "", "+"},      {0, "KPEN", "\r", "\r"},
-             {AltGr, "RTRN", "", "\r"},   {AltGr, "TAB", "", "\t"},      {Shift | Ctrl, "BKSP", "", "\b"},
-             {0, "ESC", "\x1B", "\x1B"}}) {
-        const auto b = typeBoth(layout, mac, held, xkb);
-        EXPECT_EQ(b.windows, windows) << describe({held, key(xkb)});
-        EXPECT_EQ(b.mac, onMac) << describe({held, key(xkb)});
-    }
+    expectTyped(layout, Keylayout(e.keylayout), {
+        {0, "KP7", "7", "7"},        {Shift, "KP7", "", "7"},       {AltGr, "KP7", "", "7"},
+        {Shift, "KPDL", "", "."},    {AltGr, "KPAD", "", "+"},      {0, "KPEN", "\r", "\r"},
+        {AltGr, "RTRN", "", "\r"},   {AltGr, "TAB", "", "\t"},      {Shift | Ctrl, "BKSP", "", "\b"},
+        {0, "ESC", "\x1B", "\x1B"}});
 }
 
 // Pinned: Control chords type on a Mac what Ctrl chords type on Windows,
@@ -361,15 +365,10 @@ TEST(MacosEquivalence, ControlChordsTypeWindowsCtrlCharactersAndLetterControls) 
     const auto& layout = kbdtest::layout();
     const auto e = kbd::macos::plan(layout, "t", "t.dll");
     EXPECT_TRUE(reports(e, "ctrl"));
-    const Keylayout mac(e.keylayout);
-    for (const auto& [held, xkb, windows, onMac] : std::vector<Case>{
-             {Ctrl, "AC01", "", "\x01"},       {Ctrl | Shift, "AB03", "", "\x03"}, {Ctrl, "RTRN", "\n", "\n"},
-             {Ctrl, "BKSP", "\x7F", "\x7F"},   {Ctrl, "SPCE", " ", " "},          {Ctrl, "AE01", "", ""},
-             {Ctrl | AltGr, "AD01", "ä", "ä"}}) {
-        const auto b = typeBoth(layout, mac, held, xkb);
-        EXPECT_EQ(b.windows, windows) << describe({held, key(xkb)});
-        EXPECT_EQ(b.mac, onMac) << describe({held, key(xkb)});
-    }
+    expectTyped(layout, Keylayout(e.keylayout), {
+        {Ctrl, "AC01", "", "\x01"},       {Ctrl | Shift, "AB03", "", "\x03"}, {Ctrl, "RTRN", "\n", "\n"},
+        {Ctrl, "BKSP", "\x7F", "\x7F"},   {Ctrl, "SPCE", " ", " "},          {Ctrl, "AE01", "", ""},
+        {Ctrl | AltGr, "AD01", "ä", "ä"}});
     // A layout whose Ctrl column holds the letters' control characters types them alike.
     const auto& kana = kbdtest::foreign("kana").layout;
     const auto b = typeBoth(kana, Keylayout(kbd::macos::plan(kana, "k", "k.dll").keylayout), Ctrl, "AD01");
